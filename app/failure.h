@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+// A refused operation, carrying the description the user is shown after the handler's own text.
+class Failure : public std::runtime_error
+{
+public:
+    explicit Failure(const QString &description)
+        : std::runtime_error(description.toStdString()), m_description(description)
+    {
+    }
+    QString description() const { return m_description; }
+
+private:
+    QString m_description;
+};
