@@ -1,0 +1,80 @@
+#pragma once
+
+#include "serial/portmap.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class Screen;
+class SerialPortControl;
+
+// The terminal window. Controls carry the names the rest of the program and the tests know them
+// by; each handler is named after its control and event.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(PortMap ports = PortMap::fromSystem(), QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Start-up: runs once, before the window is first shown.
+    void Form_Load();
+
+    // The mnemonic of a code 0..31, "[??]" for any other.
+    QString ControlName(qint16 code) const;
+
+    static constexpr const char *Version = "1.02";
+
+    // Twips to pixels at the screen's logical resolution.
+    int twips(int value) const;
+
+    Screen *Text1 = nullptr;
+    QGroupBox *HelpFrame = nullptr;
+    QPlainTextEdit *Helpbox = nullptr;
+    QPushButton *Command1 = nullptr;
+    QComboBox *cboPort = nullptr;
+    QComboBox *cboBaud = nullptr;
+    QComboBox *cboParity = nullptr;
+    QCheckBox *chkShowControl = nullptr;
+    QCheckBox *chkDuplex = nullptr;
+    QPushButton *btnOpen = nullptr;
+    QPushButton *btnClose = nullptr;
+    QLabel *ProgressLabel = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QLabel *pcntlabel = nullptr;
+    QTimer *Timer1 = nullptr;
+    SerialPortControl *MSComm1 = nullptr;
+
+    QAction *ClearScreen = nullptr;
+    QAction *SendFile = nullptr;
+    QAction *help = nullptr;
+    QAction *Aboutbox = nullptr;
+
+    std::array<QString, 32> ControlNames;
+    QByteArray RxBuffer;
+
+public slots:
+    void ClearScreen_triggered();
+    void chkDuplex_clicked();
+    void chkShowControl_clicked();
+    void btnOpen_clicked();
+    void btnClose_clicked();
+
+private:
+    void createControls();
+    void createMenu();
+    void wireEvents();
+};

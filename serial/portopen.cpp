@@ -1,0 +1,40 @@
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/messagebox.h"
+#include "serial/portchoice.h"
+#include "serial/serialportcontrol.h"
+#include "terminal/screen.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+void Form1::btnOpen_clicked()
+{
+    try {
+        if (MSComm1->portOpen()) {
+            MSComm1->setPortOpen(false);
+            btnOpen->setEnabled(true);
+        }
+        const int index = cboPort->currentIndex();
+        MSComm1->setCommPort(index < 0 ? 0 : PortChoice::portNumberOfEntry(cboPort->itemText(index)));
+        MSComm1->setSettings(
+            PortChoice::settingsString(cboBaud->currentIndex(), cboParity->currentIndex()));
+        MSComm1->setPortOpen(true);
+        btnOpen->setEnabled(false);
+        btnClose->setEnabled(true);
+        Text1->setFocus();
+    } catch (const Failure &failure) {
+        showMessage(this, QStringLiteral("Error opening port. ") + failure.description());
+    }
+}
+
+void Form1::btnClose_clicked()
+{
+    try {
+        MSComm1->setPortOpen(false);
+        btnClose->setEnabled(false);
+        btnOpen->setEnabled(true);
+    } catch (const Failure &failure) {
+        showMessage(this, QStringLiteral("Error closing port .. ") + failure.description());
+    }
+}

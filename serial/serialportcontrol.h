@@ -1,0 +1,60 @@
+#pragma once
+
+#include "serial/linesettings.h"
+#include "serial/portmap.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+
+// The terminal's serial port control: one port at a time, addressed by port number. Every
+// refused operation throws Failure with a description; OnComm is raised whenever received
+// bytes are waiting, and once more when the device fails and the port is closed under us.
+class SerialPortControl : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int CommPort READ commPort WRITE setCommPort)
+    Q_PROPERTY(bool PortOpen READ portOpen WRITE setPortOpen)
+    Q_PROPERTY(QString Settings READ settings WRITE setSettings)
+
+public:
+    explicit SerialPortControl(PortMap map, QObject *parent = nullptr);
+
+    const PortMap &portMap() const { return m_map; }
+
+    int commPort() const { return m_commPort; }
+    void setCommPort(int number);
+
+    bool portOpen() const { return m_port.isOpen() && !m_failed; }
+    void setPortOpen(bool open);
+
+    QString settings() const { return m_settingsText; }
+    void setSettings(const QString &text);
+    qint32 baudRate() const { return m_settings.baudRate; }
+
+    // Output: queues the bytes for sending, in order.
+    void setOutput(QByteArrayView bytes);
+    // Input: every byte received and not yet read.
+    QByteArray input();
+    // Bytes handed to Output that the device has not taken yet.
+    qint64 bytesToWrite() const;
+
+    // Why the port was last closed under us; empty while nothing failed.
+    QString lastError() const { return m_lastError; }
+
+signals:
+    void OnComm();
+
+private:
+    void open();
+    void close();
+    void portErrorOccurred(QSerialPort::SerialPortError error);
+
+    PortMap m_map;
+    QSerialPort m_port;
+    int m_commPort = 1;
+    QString m_settingsText = QStringLiteral("9600,n,8,1");
+    LineSettings m_settings;
+    QString m_lastError;
+    bool m_failed = false;
+};
