@@ -54,6 +54,10 @@ void SerialPortControl::open()
     if (info.isFile())
         throw Failure(QStringLiteral("%1 is a regular file, not a serial device").arg(device->path));
 
+    // termios has no 1.5 stop bits; QSerialPort would quietly open with another setting.
+    if (m_settings.stopBits == QSerialPort::OneAndHalfStop)
+        throw Failure(QStringLiteral("%1: 1.5 stop bits are not supported on this system").arg(device->path));
+
     m_port.setPortName(info.absoluteFilePath());
     m_port.setBaudRate(m_settings.baudRate);
     m_port.setParity(m_settings.parity);

@@ -3,14 +3,8 @@
 // Helpers shared by the tests: the peer tool on a real pseudo-terminal, and answering modal
 // boxes the way a user would.
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDeadlineTimer>
-#include <QDialogButtonBox>
 #include <QFile>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
@@ -68,6 +62,11 @@ inline QProcessEnvironment portEnvironment(const QList<QPair<int, QString>> &por
     return env;
 }
 
+#ifdef QT_WIDGETS_LIB
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+
 // What a modal box showed when it was answered.
 struct ModalSeen
 {
@@ -103,6 +102,8 @@ inline std::shared_ptr<ModalSeen> answerNextModal(QMessageBox::StandardButton bu
     timer->start(10);
     return seen;
 }
+
+#endif
 
 inline QByteArray readWhole(const QString &path)
 {

@@ -1,0 +1,320 @@
+// The terminal window: controls and layout, start-up, Clear Screen, the check boxes, and port
+// open and close on real pseudo-terminals.
+
+#include "app/form1.h"
+#include "serial/serialportcontrol.h"
+#include "terminal/screen.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<Form1> loadedWindow(const QList<QPair<int, QString>> &ports)
+{
+    auto window = std::make_unique<Form1>(PortMap::build(portEnvironment(ports), {}));
+    window->Form_Load();
+    return window;
+}
+
+QStringList entries(const QComboBox *box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
+}
+
+bool canOpen(const QString &path)
+{
+    QSerialPort port(path);
+    return port.open(QIODevice::ReadWrite);
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void layout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("Text1") << "Text1" << QRect(120, 240, 8775, 4335) << true;
+        QTest::newRow("HelpFrame") << "HelpFrame" << QRect(480, 120, 7935, 3975) << false;
+        QTest::newRow("Helpbox") << "Helpbox" << QRect(120, 360, 7695, 3255) << false;
+        QTest::newRow("Command1") << "Command1" << QRect(6360, 3480, 1215, 375) << false;
+        QTest::newRow("cboPort") << "cboPort" << QRect(240, 4800, 1455, 315) << true;
+        QTest::newRow("cboBaud") << "cboBaud" << QRect(2040, 4800, 1455, 315) << true;
+        QTest::newRow("cboParity") << "cboParity" << QRect(3840, 4800, 1335, 315) << true;
+        QTest::newRow("chkShowControl") << "chkShowControl" << QRect(5520, 4800, 2895, 255) << true;
+        QTest::newRow("chkDuplex") << "chkDuplex" << QRect(5520, 5160, 2175, 255) << true;
+        QTest::newRow("btnOpen") << "btnOpen" << QRect(840, 5280, 975, 375) << true;
+        QTest::newRow("btnClose") << "btnClose" << QRect(2160, 5280, 855, 375) << true;
+        QTest::newRow("ProgressLabel") << "ProgressLabel" << QRect(4440, 5520, 975, 255) << false;
+        QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(5520, 5520, 2415, 255) << false;
+        QTest::newRow("pcntlabel") << "pcntlabel" << QRect(8160, 5520, 735, 255) << false;
+    }
+    void layout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        QFETCH(bool, visible);
+        Form1 window(PortMap::build({}, {}));
+        window.show();
+        auto *w = window.findChild<QWidget *>(name);
+        QVERIFY(w);
+        const QRect px(window.twips(twips.x()), window.twips(twips.y()), window.twips(twips.width()),
+                       window.twips(twips.height()));
+        QCOMPARE(w->geometry(), px);
+        QCOMPARE(w->isVisible(), visible);
+    }
+
+    void initialState()
+    {
+        Form1 window(PortMap::build({}, {}));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.objectName(), "Form1");
+        QCOMPARE(window.centralWidget()->size(), QSize(window.twips(9300), window.twips(5850)));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+
+        QStringList menu;
+        for (QAction *a : window.menuBar()->actions())
+            menu << a->objectName() + '=' + a->text();
+        QCOMPARE(menu, QStringList({"ClearScreen=Clear Screen", "SendFile=SendFile", "help=Help",
+                                    "Aboutbox=About"}));
+
+        QCOMPARE(window.btnOpen->text(), "Open Port");
+        QVERIFY(window.btnOpen->isEnabled());
+        QCOMPARE(window.btnClose->text(), "Close Port");
+        QVERIFY(!window.btnClose->isEnabled());
+        QVERIFY(window.chkShowControl->isChecked());
+        QCOMPARE(window.chkShowControl->text(), "Display Control Characters");
+        QVERIFY(window.chkDuplex->isChecked());
+        QCOMPARE(window.chkDuplex->text(), "Full Duplex");
+        QCOMPARE(window.HelpFrame->title(), "Quorline Help");
+        QCOMPARE(window.Helpbox->toPlainText(), "Help.txt file not found");
+        QCOMPARE(window.Command1->text(), "Close Help");
+        QCOMPARE(window.ProgressLabel->text(), "Progress");
+        QCOMPARE(window.ProgressBar1->maximum(), 100);
+        QCOMPARE(window.Text1->text(), QString());
+        QVERIFY(!window.Timer1->isActive());
+        QCOMPARE(window.Timer1->interval(), 0);
+        QVERIFY(!window.MSComm1->portOpen());
+        QCOMPARE(window.cboPort->currentText(), "Combo1");
+        QCOMPARE(window.cboBaud->currentText(), "Combo2");
+        QCOMPARE(window.cboParity->currentText(), "Combo1");
+
+        QCOMPARE(window.Text1->font().pointSizeF(), 9.75);
+        QVERIFY(window.HelpFrame->font().bold());
+        QCOMPARE(window.HelpFrame->palette().color(QPalette::Window), QColor(255, 224, 192));
+        QCOMPARE(window.HelpFrame->palette().color(QPalette::WindowText), QColor(64, 64, 64));
+
+        // The help panel lies in front of the screen.
+        const QWidgetList stack = window.centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        QVERIFY(stack.indexOf(window.HelpFrame) > stack.indexOf(window.Text1));
+    }
+
+    void tabOrderAndFirstFocus()
+    {
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(QApplication::focusWidget(), window->chkShowControl);
+
+        QStringList order;
+        QWidget *w = window->chkShowControl;
+        do {
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)
+                && w->window() == window.get() && !w->focusProxy())
+                order << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != window->chkShowControl);
+        order.removeAll(QString()); // the combo boxes' own line edits
+        QCOMPARE(order, QStringList({"chkShowControl", "cboPort", "cboBaud", "btnOpen", "chkDuplex",
+                                     "Text1", "cboParity"}));
+
+        // Before the screen has the focus, typing goes to the check box, not the port.
+        QTest::keyClick(window->chkShowControl, Qt::Key_Space);
+        QVERIFY(!window->chkShowControl->isChecked());
+        QCOMPARE(QApplication::focusWidget(), window->Text1); // its click gives the screen the focus
+    }
+
+    void startupListsThePortsThatOpen()
+    {
+        const Peer p3, p5, p10, p11;
+        auto window = loadedWindow({{3, p3.path()}, {4, "/nonexistent/tty"}, {5, p5.path()},
+                                    {10, p10.path()}, {11, p11.path()}});
+        QCOMPARE(entries(window->cboPort), QStringList({"COM3", "COM5", "COM10"}));
+        QCOMPARE(window->cboPort->currentIndex(), 0);
+        QCOMPARE(window->cboPort->currentText(), "COM3");
+        QVERIFY(window->cboPort->itemData(0, Qt::ToolTipRole).toString().contains(p3.path()));
+        QVERIFY(!window->MSComm1->portOpen());
+        // Nothing is left open or locked.
+        for (const Peer *p : {&p3, &p5, &p10})
+            QVERIFY2(canOpen(p->path()), qPrintable(p->path()));
+
+        QCOMPARE(entries(window->cboParity), QStringList({"NO PARITY", "ODD PARITY", "EVEN PARITY"}));
+        QCOMPARE(window->cboParity->currentIndex(), 0);
+        QCOMPARE(window->cboBaud->count(), 12);
+        QCOMPARE(window->cboBaud->currentText(), "9600");
+        QCOMPARE(window->cboBaud->itemText(11), "128k");
+        QCOMPARE(window->windowTitle(), "Quorline v1.02");
+    }
+
+    void startupWithNoPort()
+    {
+        const auto modal = answerNextModal(QMessageBox::Ok, 300);
+        auto window = loadedWindow({{1, "/nonexistent/tty"}});
+        QTest::qWait(400);
+        QVERIFY(!modal->shown);
+        QCOMPARE(window->cboPort->count(), 0);
+        QCOMPARE(window->cboPort->currentIndex(), -1);
+        QCOMPARE(window->cboPort->currentText(), "Combo1");
+        QCOMPARE(window->cboParity->currentText(), "NO PARITY");
+        QCOMPARE(window->cboBaud->currentText(), "9600");
+        QCOMPARE(window->windowTitle(), "Quorline v1.02");
+        QCOMPARE(window->ControlName(0), "NUL");
+        QCOMPARE(window->ControlName(10), "LF");
+        QCOMPARE(window->ControlName(13), "CR");
+        QCOMPARE(window->ControlName(27), "ESC");
+        QCOMPARE(window->ControlName(31), "US");
+        QCOMPARE(window->ControlName(32), "[??]");
+        QCOMPARE(window->ControlName(-1), "[??]");
+    }
+
+    void portHeldElsewhereIsNotListed()
+    {
+        const Peer held({"--hold"});
+        const Peer free;
+        auto window = loadedWindow({{1, held.path()}, {2, free.path()}});
+        QCOMPARE(entries(window->cboPort), QStringList({"COM2"}));
+    }
+
+    void openAndCloseWithEveryChoice()
+    {
+        const Peer p1, p3;
+        auto window = loadedWindow({{1, p1.path()}, {3, p3.path()}});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->cboPort->setCurrentIndex(1); // the second entry is port 3, not port 2
+        for (int baud = 0; baud < 12; ++baud) {
+            for (int parity = 0; parity < 3; ++parity) {
+                window->cboBaud->setCurrentIndex(baud);
+                window->cboParity->setCurrentIndex(parity);
+                QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+                QVERIFY(window->MSComm1->portOpen());
+                QCOMPARE(window->MSComm1->commPort(), 3);
+                QCOMPARE(window->MSComm1->settings(),
+                         QStringList({"110", "300", "600", "1200", "2400", "4800", "9600", "19200",
+                                      "38400", "57600", "115200", "128000"})[baud]
+                             + ',' + QString("noe")[parity] + ",8,2");
+                QVERIFY(!window->btnOpen->isEnabled());
+                QVERIFY(window->btnClose->isEnabled());
+                QCOMPARE(QApplication::focusWidget(), window->Text1);
+                QTest::mouseClick(window->btnClose, Qt::LeftButton);
+                QVERIFY(!window->MSComm1->portOpen());
+                QVERIFY(window->btnOpen->isEnabled());
+                QVERIFY(!window->btnClose->isEnabled());
+            }
+        }
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no port chosen") << -1 << 6 << "Error opening port. Port number 0 is not valid";
+        QTest::newRow("no baud chosen") << 0 << -1 << "Error opening port. Invalid settings \",n,8,2\"";
+    }
+    void openFailures()
+    {
+        QFETCH(int, port);
+        QFETCH(int, baud);
+        QFETCH(QString, message);
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        window->cboPort->setCurrentIndex(port);
+        window->cboBaud->setCurrentIndex(baud);
+        const auto modal = answerNextModal();
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(modal->shown);
+        QCOMPARE(modal->title, "Quorline");
+        QVERIFY2(modal->text.startsWith(message), qPrintable(modal->text));
+        QVERIFY(!window->MSComm1->portOpen());
+        QVERIFY(window->btnOpen->isEnabled());
+        QVERIFY(!window->btnClose->isEnabled());
+    }
+
+    // Open Port while the port is open (the button enabled by hand) reopens it with the
+    // lists' current choice.
+    void openWhileOpenReopens()
+    {
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        window->btnOpen->setEnabled(true);
+        window->cboBaud->setCurrentIndex(10);
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(window->MSComm1->portOpen());
+        QCOMPARE(window->MSComm1->settings(), "115200,n,8,2");
+        // A failure after the close leaves the port closed and Open Port enabled.
+        window->btnOpen->setEnabled(true);
+        window->cboParity->setCurrentIndex(-1);
+        const auto modal = answerNextModal();
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(modal->shown);
+        QVERIFY(!window->MSComm1->portOpen());
+        QVERIFY(window->btnOpen->isEnabled());
+        QVERIFY(window->btnClose->isEnabled());
+    }
+
+    void clearScreenAndCheckBoxes()
+    {
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->Text1->setText("old text");
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        window->cboBaud->setFocus();
+        window->ClearScreen->trigger();
+        QCOMPARE(window->Text1->text(), QString());
+        QVERIFY(window->MSComm1->portOpen());
+        QCOMPARE(QApplication::focusWidget(), window->cboBaud); // the focus stays where it was
+        window->ClearScreen->trigger();
+        QCOMPARE(window->Text1->text(), QString());
+
+        for (QCheckBox *box : {window->chkDuplex, window->chkShowControl}) {
+            window->cboBaud->setFocus();
+            QTest::mouseClick(box, Qt::LeftButton);
+            QCOMPARE(QApplication::focusWidget(), window->Text1);
+        }
+        QVERIFY(!window->chkDuplex->isChecked());
+        QVERIFY(!window->chkShowControl->isChecked());
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,169 @@
+// The serial port control on real pseudo-terminals driven by the peer tool.
+
+#include "app/failure.h"
+#include "serial/serialportcontrol.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QByteArray all256()
+{
+    QByteArray bytes;
+    for (int c = 0; c < 256; ++c)
+        bytes.append(char(c));
+    return bytes;
+}
+
+QString refusal(SerialPortControl &control)
+{
+    try {
+        control.setPortOpen(true);
+    } catch (const Failure &failure) {
+        return failure.description();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestSerialControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyByteBothWays()
+    {
+        QTemporaryDir dir;
+        const QString record = dir.filePath("peer.rec");
+        Peer peer({"--wait-open", "--delay", "100", "--send-all256", "--record", record});
+        QVERIFY(!peer.path().isEmpty());
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        control.setCommPort(1);
+        control.setSettings("115200,n,8,2");
+        control.setPortOpen(true);
+        QVERIFY(control.portOpen());
+
+        QByteArray received;
+        connect(&control, &SerialPortControl::OnComm, this,
+                [&received, &control] { received += control.input(); });
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 256, 5000);
+        QCOMPARE(received, all256());
+        QCOMPARE(control.input(), QByteArray()); // nothing is returned twice
+
+        control.setOutput(all256());
+        QTRY_COMPARE_WITH_TIMEOUT(readWhole(record), all256(), 5000);
+
+        control.setPortOpen(false);
+        QVERIFY(!control.portOpen());
+        control.setPortOpen(false); // closing a closed port succeeds
+        QVERIFY_THROWS_EXCEPTION(Failure, control.setOutput("x"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("mentions");
+        QTemporaryDir dir;
+        QTest::newRow("port 0") << 0 << "" << "9600,n,8,2" << "not valid";
+        QTest::newRow("no device") << 2 << "" << "9600,n,8,2" << "no device";
+        QTest::newRow("missing path") << 1 << "/nonexistent/tty" << "9600,n,8,2" << "does not exist";
+        QTest::newRow("directory") << 1 << "/tmp" << "9600,n,8,2" << "directory";
+        QTest::newRow("regular file") << 1 << "/etc/hostname" << "9600,n,8,2" << "regular file";
+        QTest::newRow("not a tty") << 1 << "/dev/null" << "9600,n,8,2" << "/dev/null";
+        QTest::newRow("1.5 stop bits") << 1 << "pty" << "9600,n,8,1.5" << "1.5 stop bits";
+    }
+    void refusals()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, path);
+        QFETCH(QString, settings);
+        QFETCH(QString, mentions);
+        Peer peer;
+        const QString device = path == "pty" ? peer.path() : path;
+        SerialPortControl control(
+            PortMap::build(device.isEmpty() ? QProcessEnvironment() : portEnvironment({{1, device}}), {}));
+        control.setCommPort(port);
+        control.setSettings(settings);
+        const QString why = refusal(control);
+        QVERIFY2(!why.isEmpty(), "the open was not refused");
+        QVERIFY2(why.contains(mentions), qPrintable(why));
+        QVERIFY(!control.portOpen());
+        control.setPortOpen(false);
+        // The control is not left half open: a good port opens afterwards.
+        SerialPortControl good(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        good.setCommPort(1);
+        good.setPortOpen(true);
+        QVERIFY(good.portOpen());
+    }
+
+    void refusedSettingsKeepThePrevious()
+    {
+        SerialPortControl control(PortMap::build({}, {}));
+        control.setSettings("19200,e,7,1");
+        QVERIFY_THROWS_EXCEPTION(Failure, control.setSettings(",n,8,2"));
+        QCOMPARE(control.settings(), "19200,e,7,1");
+    }
+
+    void portHeldByAnotherProgram()
+    {
+        Peer peer({"--hold"});
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        control.setCommPort(1);
+        QVERIFY(!refusal(control).isEmpty());
+        QVERIFY(!control.portOpen());
+    }
+
+    // The device vanishes while open: the port closes once, with one event and no busy loop,
+    // and opens again when the device is back.
+    void deviceVanishesAndComesBack()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyQ");
+        Peer peer({"--link", link, "--hangup-after", "500", "--reopen-after", "1500"});
+        QVERIFY(!peer.path().isEmpty());
+        SerialPortControl control(PortMap::build(portEnvironment({{1, link}}), {}));
+        control.setCommPort(1);
+        control.setPortOpen(true);
+        QSignalSpy events(&control, &SerialPortControl::OnComm);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!control.portOpen(), 3000);
+        const double before = cpuSeconds();
+        QTest::qWait(700);
+        const double spent = cpuSeconds() - before;
+        qInfo("CPU after the device vanished: %.3f s in 0.7 s", spent);
+        QCOMPARE(events.size(), 1);
+        QVERIFY(!control.lastError().isEmpty());
+        QVERIFY2(spent < 0.3, "the control keeps the processor busy after the device vanished");
+        QVERIFY_THROWS_EXCEPTION(Failure, control.setOutput("x"));
+        control.setPortOpen(false);
+
+        const auto reopens = [&control] {
+            try {
+                control.setPortOpen(true);
+            } catch (const Failure &) {
+            }
+            return control.portOpen();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(reopens(), 5000);
+        QVERIFY(control.lastError().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialControl)
+#include "tst_serialcontrol.moc"
