@@ -1,0 +1,294 @@
+#include "ptypeer.h"
+
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t ChunkSize = 4096;
+constexpr std::size_t PendingLimit = 64 * 1024; // stop reading while this much waits to go out
+constexpr int IdlePollMs = 10;                  // sleep between looks at an unheld slave
+
+void warn(const std::string &what)
+{
+    std::fprintf(stderr, "quorpeer: %s: %s\n", what.c_str(), std::strerror(errno));
+}
+
+int msUntil(PeerClock::time_point now, PeerClock::time_point when)
+{
+    if (when <= now)
+        return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::min<long long>(ms, 60000));
+}
+
+bool writeAll(int fd, const char *data, std::size_t n)
+{
+    while (n > 0) {
+        ssize_t w = ::write(fd, data, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return false;
+        data += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Where QSerialPort looks for the lock of a device: the first readable directory in its
+// list that already has the file or lets us create it.
+QString serialLockPath(const std::string &device)
+{
+    QString name = QString::fromLocal8Bit(device.c_str());
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    name.prepend(QLatin1String("/LCK.."));
+    const QStringList dirs = {QStringLiteral("/var/lock"),
+                              QStringLiteral("/etc/locks"),
+                              QStringLiteral("/var/spool/locks"),
+                              QStringLiteral("/var/spool/uucp"),
+                              QStringLiteral("/tmp"),
+                              QStringLiteral("/var/tmp"),
+                              QStringLiteral("/var/lock/lockdev"),
+                              QStringLiteral("/run/lock"),
+                              QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &dir : dirs) {
+        const QFileInfo info(dir);
+        if (info.isReadable() && (QFileInfo::exists(dir + name) || info.isWritable()))
+            return dir + name;
+    }
+    return {};
+}
+
+} // namespace
+
+std::size_t Pacer::allowance(PeerClock::time_point now)
+{
+    if (m_rate <= 0)
+        return SIZE_MAX;
+    if (now < m_due)
+        return 0;
+    const double window = 0.02; // at most 20 ms worth of bytes at once
+    const double late = std::min(std::chrono::duration<double>(now - m_due).count(), window);
+    return 1 + static_cast<std::size_t>(late * m_rate);
+}
+
+void Pacer::spent(std::size_t n, PeerClock::time_point now)
+{
+    if (m_rate <= 0 || n == 0)
+        return;
+    const auto window = std::chrono::milliseconds(20);
+    if (m_due < now - window)
+        m_due = now - window;
+    m_due += std::chrono::duration_cast<PeerClock::duration>(
+        std::chrono::duration<double>(static_cast<double>(n) / m_rate));
+}
+
+int Pacer::waitMs(PeerClock::time_point now) const
+{
+    return m_rate <= 0 ? 0 : std::max(1, msUntil(now, m_due));
+}
+
+PtyPeer::PtyPeer(PeerOptions options)
+    : m_opt(std::move(options)), m_writePacer(m_opt.rate), m_readPacer(m_opt.readRate),
+      m_random(m_opt.seed)
+{
+}
+
+PtyPeer::~PtyPeer()
+{
+    closeDevice();
+    if (m_execMaster >= 0)
+        ::close(m_execMaster);
+    if (m_childPid > 0) {
+        ::kill(-m_childPid, SIGTERM);
+        ::waitpid(m_childPid, nullptr, 0);
+    }
+    if (m_fileFd >= 0)
+        ::close(m_fileFd);
+    if (m_recordFd >= 0)
+        ::close(m_recordFd);
+    if (m_signalFd >= 0)
+        ::close(m_signalFd);
+}
+
+bool PtyPeer::openDevice()
+{
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&m_master, &slave, name, nullptr, nullptr) < 0) {
+        warn("openpty");
+        return false;
+    }
+    termios tio{};
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    // The program under test must be the only holder, so that its close shows as a hangup.
+    ::close(slave);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    m_slavePath = name;
+    m_held = false;
+    if (m_opt.hold)
+        holdLocks();
+    pointLink();
+    std::printf("%s\n", m_slavePath.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void PtyPeer::closeDevice()
+{
+    if (m_master < 0)
+        return;
+    ::close(m_master);
+    m_master = -1;
+    m_held = false;
+    m_pending.clear();
+    m_pendingPos = 0;
+    if (!m_opt.link.empty()) {
+        char target[256] = {};
+        ssize_t n = ::readlink(m_opt.link.c_str(), target, sizeof target - 1);
+        if (n > 0 && m_slavePath == std::string(target, static_cast<std::size_t>(n)))
+            ::unlink(m_opt.link.c_str());
+    }
+}
+
+void PtyPeer::holdLocks()
+{
+    std::vector<std::string> names{m_slavePath};
+    if (!m_opt.link.empty())
+        names.push_back(m_opt.link); // a program may open the device by the link's name
+    for (const std::string &device : names) {
+        const QString path = serialLockPath(device);
+        auto lock = std::make_unique<QLockFile>(path);
+        lock->setStaleLockTime(0);
+        if (path.isEmpty() || !lock->tryLock(0)) {
+            std::fprintf(stderr, "quorpeer: cannot take lock %s\n", qPrintable(path));
+            continue;
+        }
+        m_locks.push_back(std::move(lock));
+    }
+    m_lastTouch = PeerClock::now();
+}
+
+void PtyPeer::pointLink()
+{
+    if (m_opt.link.empty())
+        return;
+    // Replace atomically, so a program never finds the name missing halfway.
+    const std::string temp = m_opt.link + ".quorpeer-new";
+    ::unlink(temp.c_str());
+    if (::symlink(m_slavePath.c_str(), temp.c_str()) < 0 ||
+        ::rename(temp.c_str(), m_opt.link.c_str()) < 0)
+        warn("link " + m_opt.link);
+}
+
+void PtyPeer::probeMaster()
+{
+    pollfd p{m_master, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return;
+    const bool held = !(p.revents & POLLHUP);
+    if (held && !m_held && m_opt.waitOpen && !m_scriptStartKnown) {
+        m_scriptStart = PeerClock::now() + std::chrono::milliseconds(m_opt.delayMs);
+        m_scriptStartKnown = true;
+    }
+    if (!held && m_held)
+        readMaster(PeerClock::now()); // what the program wrote just before it let go
+    m_held = held;
+}
+
+void PtyPeer::readMaster(PeerClock::time_point now)
+{
+    char buf[ChunkSize];
+    while (m_master >= 0 && m_pending.size() - m_pendingPos < PendingLimit &&
+           m_toShell.size() < PendingLimit) {
+        const std::size_t room = std::min(sizeof buf, m_readPacer.allowance(now));
+        if (room == 0)
+            return;
+        ssize_t n = ::read(m_master, buf, room);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0 || errno == EIO)
+                m_held = false;
+            return;
+        }
+        m_readPacer.spent(static_cast<std::size_t>(n), now);
+        received(buf, static_cast<std::size_t>(n));
+    }
+}
+
+void PtyPeer::received(const char *data, std::size_t n)
+{
+    if (m_recordFd >= 0 && !writeAll(m_recordFd, data, n))
+        warn("record");
+    if (m_opt.echo || m_opt.demo)
+        m_pending.append(data, n);
+    if (m_execMaster >= 0 && !m_execEnded)
+        m_toShell.append(data, n);
+    if (!m_opt.demo)
+        return;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (data[i] == '\r') {
+            m_pending += "\r\nquorpeer demo heard: \"" + m_demoLine + "\"\r\n";
+            m_demoLine.clear();
+        } else if (data[i] >= ' ' && data[i] < 127 && m_demoLine.size() < 200) {
+            m_demoLine += data[i];
+        }
+    }
+}
+
+void PtyPeer::writeMaster(PeerClock::time_point now)
+{
+    while (m_master >= 0 && m_held) {
+        if (m_scriptStarted)
+            fillPending();
+        if (m_pendingPos >= m_pending.size())
+            break;
+        const std::size_t n =
+            std::min({m_pending.size() - m_pendingPos, m_writePacer.allowance(now), ChunkSize});
+        if (n == 0)
+            return;
+        ssize_t w = ::write(m_master, m_pending.data() + m_pendingPos, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0) {
+            if (errno == EIO)
+                m_held = false;
+            else if (errno != EAGAIN)
+                warn("write");
+            return;
+        }
+        m_pendingPos += static_cast<std::size_t>(w);
+        m_writePacer.spent(static_cast<std::size_t>(w), now);
+    }
+    if (m_pendingPos == m_pending.size()) {
+        m_pending.clear();
+        m_pendingPos = 0;
+    }
+}

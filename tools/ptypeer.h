@@ -1,0 +1,122 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+class QLockFile;
+
+using PeerClock = std::chrono::steady_clock;
+
+// One piece of what the peer sends, in the order given on the command line.
+struct SendItem
+{
+    enum class Kind { Bytes, File, Flood };
+    enum class Pattern { Random, Text, All256 };
+    Kind kind = Kind::Bytes;
+    std::string bytes;       // Bytes
+    std::string path;        // File
+    std::uint64_t count = 0; // Flood
+    Pattern pattern = Pattern::Random;
+};
+
+struct PeerOptions
+{
+    std::string link;
+    bool echo = false;
+    bool demo = false;
+    std::vector<SendItem> sends;
+    std::uint32_t seed = 1;
+    double rate = 0;     // bytes per second written, 0 = as fast as taken
+    double readRate = 0; // bytes per second read, 0 = as fast as they come
+    bool waitOpen = false;
+    int delayMs = 0;
+    std::string record;
+    std::string exec;
+    bool hold = false;
+    bool exitAfterSend = false;
+    int exitAfterMs = -1;
+    bool stdinEofExits = false;
+    int hangupAfterMs = -1;
+    int reopenAfterMs = -1;
+};
+
+// Spreads bytes over time like a line of a given speed; idle time earns no burst.
+class Pacer
+{
+public:
+    explicit Pacer(double bytesPerSecond) : m_rate(bytesPerSecond) {}
+    std::size_t allowance(PeerClock::time_point now);
+    void spent(std::size_t n, PeerClock::time_point now);
+    int waitMs(PeerClock::time_point now) const;
+
+private:
+    double m_rate = 0;
+    PeerClock::time_point m_due{};
+};
+
+// The far end of a pseudo-terminal: what the program under test talks to.
+class PtyPeer
+{
+public:
+    explicit PtyPeer(PeerOptions options);
+    ~PtyPeer();
+    int run();
+
+private:
+    bool openDevice();
+    void closeDevice();
+    void holdLocks();
+    void pointLink();
+    void probeMaster();
+    void readMaster(PeerClock::time_point now);
+    void writeMaster(PeerClock::time_point now);
+    void received(const char *data, std::size_t n);
+    void fillPending();
+    bool nextChunk(std::string &out);
+    bool startExec();
+    void readExec();
+    void writeExec();
+    void reapChild();
+    bool sendingDone() const;
+    long slaveUnread() const;
+    void handleSignals();
+
+    PeerOptions m_opt;
+    int m_master = -1;
+    std::string m_slavePath;
+    bool m_held = false; // someone has the slave open
+    int m_signalFd = -1;
+    bool m_quit = false;
+    int m_status = 0;
+
+    std::string m_pending; // bytes to write to the master
+    std::size_t m_pendingPos = 0;
+    Pacer m_writePacer;
+    Pacer m_readPacer;
+
+    std::size_t m_item = 0; // next send item
+    std::uint64_t m_itemDone = 0;
+    int m_fileFd = -1;
+    std::mt19937 m_random;
+    bool m_scriptStarted = false;
+    PeerClock::time_point m_scriptStart{};
+    bool m_scriptStartKnown = false;
+
+    int m_recordFd = -1;
+    std::string m_demoLine;
+
+    int m_execMaster = -1;
+    int m_childPid = -1;
+    bool m_execEnded = false;
+    std::string m_toShell;
+
+    std::vector<std::unique_ptr<QLockFile>> m_locks;
+    PeerClock::time_point m_start{};
+    PeerClock::time_point m_lastTouch{};
+    bool m_hungUp = false;
+    bool m_reopened = false;
+};

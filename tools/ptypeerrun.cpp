@@ -1,0 +1,362 @@
+// What the peer sends, the shell it may relay to, and its main loop.
+#include "ptypeer.h"
+
+#include <QLockFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t ChunkSize = 4096;
+constexpr std::size_t PendingLimit = 64 * 1024;
+constexpr int IdlePollMs = 10;
+constexpr auto LockTouchEvery = std::chrono::seconds(10);
+constexpr auto UnknownDrainWait = std::chrono::milliseconds(300);
+constexpr auto SettledDrainWait = std::chrono::milliseconds(50);
+
+int msUntil(PeerClock::time_point now, PeerClock::time_point when)
+{
+    if (when <= now)
+        return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::min<long long>(ms, 60000));
+}
+
+void lower(int &timeout, int ms)
+{
+    if (timeout < 0 || ms < timeout)
+        timeout = ms;
+}
+
+} // namespace
+
+bool PtyPeer::nextChunk(std::string &out)
+{
+    while (m_item < m_opt.sends.size()) {
+        const SendItem &item = m_opt.sends[m_item];
+        if (item.kind == SendItem::Kind::Bytes) {
+            out += item.bytes;
+            ++m_item;
+            return true;
+        }
+        if (item.kind == SendItem::Kind::File) {
+            if (m_fileFd < 0)
+                m_fileFd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+            char buf[ChunkSize];
+            ssize_t n = m_fileFd < 0 ? -1 : ::read(m_fileFd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n > 0) {
+                out.append(buf, static_cast<std::size_t>(n));
+                return true;
+            }
+            if (n < 0)
+                std::fprintf(stderr, "quorpeer: %s: %s\n", item.path.c_str(), std::strerror(errno));
+            if (m_fileFd >= 0)
+                ::close(m_fileFd);
+            m_fileFd = -1;
+            ++m_item;
+            continue;
+        }
+        static const std::string line =
+            "The quick brown fox jumps over the lazy dog 0123456789 ~!@#$%^&*()\r\n";
+        const std::uint64_t n = std::min<std::uint64_t>(item.count - m_itemDone, ChunkSize);
+        for (std::uint64_t i = m_itemDone; i < m_itemDone + n; ++i) {
+            switch (item.pattern) {
+            case SendItem::Pattern::Random:
+                out += static_cast<char>(m_random() & 0xff);
+                break;
+            case SendItem::Pattern::Text:
+                out += line[i % line.size()];
+                break;
+            case SendItem::Pattern::All256:
+                out += static_cast<char>(i & 0xff);
+                break;
+            }
+        }
+        m_itemDone += n;
+        if (m_itemDone >= item.count) {
+            ++m_item;
+            m_itemDone = 0;
+        }
+        if (n > 0)
+            return true;
+    }
+    return false;
+}
+
+void PtyPeer::fillPending()
+{
+    if (m_pending.size() - m_pendingPos >= ChunkSize)
+        return;
+    m_pending.erase(0, m_pendingPos);
+    m_pendingPos = 0;
+    while (m_pending.size() < ChunkSize && nextChunk(m_pending)) {
+    }
+}
+
+bool PtyPeer::sendingDone() const
+{
+    return m_item >= m_opt.sends.size() && m_pendingPos >= m_pending.size() &&
+           (m_opt.exec.empty() || m_execEnded);
+}
+
+long PtyPeer::slaveUnread() const
+{
+    // A short extra open of the slave, only to ask how much the program has not read yet.
+    const int fd = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int n = -1;
+    if (::ioctl(fd, FIONREAD, &n) < 0)
+        n = -1;
+    ::close(fd);
+    return n;
+}
+
+bool PtyPeer::startExec()
+{
+    int slave = -1;
+    if (::openpty(&m_execMaster, &slave, nullptr, nullptr, nullptr) < 0) {
+        std::fprintf(stderr, "quorpeer: openpty for --exec: %s\n", std::strerror(errno));
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::setsid();
+        ::ioctl(slave, TIOCSCTTY, 0);
+        ::dup2(slave, 0);
+        ::dup2(slave, 1);
+        ::dup2(slave, 2);
+        if (slave > 2)
+            ::close(slave);
+        ::close(m_execMaster);
+        ::execl("/bin/sh", "sh", "-c", m_opt.exec.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(slave);
+    if (pid < 0) {
+        std::fprintf(stderr, "quorpeer: fork: %s\n", std::strerror(errno));
+        ::close(m_execMaster);
+        m_execMaster = -1;
+        return false;
+    }
+    m_childPid = pid;
+    ::fcntl(m_execMaster, F_SETFL, ::fcntl(m_execMaster, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_execMaster, F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+void PtyPeer::readExec()
+{
+    char buf[ChunkSize];
+    while (m_execMaster >= 0 && m_pending.size() - m_pendingPos < PendingLimit) {
+        ssize_t n = ::read(m_execMaster, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0) {
+            m_pending.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN)
+            return;
+        // EIO: the command and everything it started have let go of their terminal.
+        ::close(m_execMaster);
+        m_execMaster = -1;
+        m_execEnded = true;
+        m_toShell.clear();
+        return;
+    }
+}
+
+void PtyPeer::writeExec()
+{
+    while (m_execMaster >= 0 && !m_toShell.empty()) {
+        ssize_t w = ::write(m_execMaster, m_toShell.data(), m_toShell.size());
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return;
+        m_toShell.erase(0, static_cast<std::size_t>(w));
+    }
+}
+
+void PtyPeer::reapChild()
+{
+    while (m_childPid > 0) {
+        const pid_t pid = ::waitpid(m_childPid, nullptr, WNOHANG);
+        if (pid == 0 || (pid < 0 && errno == EINTR))
+            return;
+        m_childPid = -1;
+    }
+}
+
+void PtyPeer::handleSignals()
+{
+    signalfd_siginfo info{};
+    while (::read(m_signalFd, &info, sizeof info) == sizeof info) {
+        if (info.ssi_signo == SIGCHLD)
+            reapChild();
+        else
+            m_quit = true;
+    }
+}
+
+int PtyPeer::run()
+{
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        return 0; // the parent went away before we could watch it
+    ::signal(SIGPIPE, SIG_IGN);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigaddset(&mask, s);
+    ::sigprocmask(SIG_BLOCK, &mask, nullptr);
+    m_signalFd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+
+    if (!m_opt.record.empty()) {
+        m_recordFd = ::open(m_opt.record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (m_recordFd < 0) {
+            std::fprintf(stderr, "quorpeer: %s: %s\n", m_opt.record.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    m_start = PeerClock::now();
+    if (!m_opt.waitOpen) {
+        m_scriptStart = m_start + std::chrono::milliseconds(m_opt.delayMs);
+        m_scriptStartKnown = true;
+    }
+    if (!openDevice())
+        return 1;
+
+    const auto at = [this](int ms) { return m_start + std::chrono::milliseconds(ms); };
+    PeerClock::time_point hangupTime{};
+    PeerClock::time_point doneSince{};
+    bool done = false;
+    bool stdinOpen = m_opt.stdinEofExits;
+    while (!m_quit) {
+        auto now = PeerClock::now();
+        if (m_opt.exitAfterMs >= 0 && now >= at(m_opt.exitAfterMs))
+            break;
+        if (m_opt.hangupAfterMs >= 0 && !m_hungUp && now >= at(m_opt.hangupAfterMs)) {
+            closeDevice();
+            m_hungUp = true;
+            hangupTime = now;
+        }
+        if (m_hungUp && !m_reopened && m_opt.reopenAfterMs >= 0 &&
+            now >= hangupTime + std::chrono::milliseconds(m_opt.reopenAfterMs)) {
+            m_reopened = true;
+            if (!openDevice())
+                return 1;
+        }
+        if (!m_locks.empty() && now - m_lastTouch >= LockTouchEvery) {
+            // A lock file older than QLockFile's stale time would invite others to take it.
+            for (const auto &lock : m_locks)
+                ::utimensat(AT_FDCWD, lock->fileName().toLocal8Bit().constData(), nullptr, 0);
+            m_lastTouch = now;
+        }
+        if (m_master >= 0)
+            probeMaster();
+        if (!m_scriptStarted && m_scriptStartKnown && now >= m_scriptStart) {
+            m_scriptStarted = true;
+            if (!m_opt.exec.empty() && !startExec())
+                m_execEnded = true;
+        }
+        if (m_scriptStarted)
+            fillPending();
+        if (m_held) {
+            readMaster(now);
+            writeMaster(now);
+        }
+        readExec();
+        writeExec();
+
+        if (m_opt.exitAfterSend && m_scriptStarted && sendingDone()) {
+            // Closing the master discards what the program has not read yet: wait for it.
+            // The count lags a fresh write a little, so it must stay at zero for a while.
+            const long unread = m_held ? slaveUnread() : 0;
+            if (!done || unread != 0)
+                doneSince = now;
+            done = true;
+            if (now - doneSince >= (unread < 0 ? UnknownDrainWait : SettledDrainWait))
+                break;
+        } else {
+            done = false;
+        }
+
+        pollfd fds[4];
+        nfds_t count = 0;
+        int timeout = -1;
+        fds[count++] = {m_signalFd, POLLIN, 0};
+        if (stdinOpen)
+            fds[count++] = {0, POLLIN, 0};
+        if (m_master >= 0 && m_held) {
+            short events = 0;
+            if (m_pending.size() - m_pendingPos < PendingLimit && m_toShell.size() < PendingLimit) {
+                if (m_readPacer.allowance(now) > 0)
+                    events |= POLLIN;
+                else
+                    lower(timeout, m_readPacer.waitMs(now));
+            }
+            if (m_pendingPos < m_pending.size()) {
+                if (m_writePacer.allowance(now) > 0)
+                    events |= POLLOUT;
+                else
+                    lower(timeout, m_writePacer.waitMs(now));
+            }
+            fds[count++] = {m_master, events, 0};
+        } else if (m_master >= 0) {
+            lower(timeout, IdlePollMs); // nobody holds the slave: look again shortly
+        }
+        if (m_execMaster >= 0) {
+            short events = m_toShell.empty() ? 0 : POLLOUT;
+            if (m_pending.size() - m_pendingPos < PendingLimit)
+                events |= POLLIN;
+            fds[count++] = {m_execMaster, events, 0};
+        }
+        if (done)
+            lower(timeout, IdlePollMs);
+        if (!m_scriptStarted && m_scriptStartKnown)
+            lower(timeout, msUntil(now, m_scriptStart));
+        if (m_opt.exitAfterMs >= 0)
+            lower(timeout, msUntil(now, at(m_opt.exitAfterMs)));
+        if (m_opt.hangupAfterMs >= 0 && !m_hungUp)
+            lower(timeout, msUntil(now, at(m_opt.hangupAfterMs)));
+        if (m_hungUp && !m_reopened && m_opt.reopenAfterMs >= 0)
+            lower(timeout,
+                  msUntil(now, hangupTime + std::chrono::milliseconds(m_opt.reopenAfterMs)));
+        if (!m_locks.empty())
+            lower(timeout, msUntil(now, m_lastTouch + LockTouchEvery));
+
+        if (::poll(fds, count, timeout) < 0 && errno != EINTR)
+            return 1;
+        if (fds[0].revents)
+            handleSignals();
+        if (stdinOpen && fds[1].revents) {
+            char buf[ChunkSize];
+            const ssize_t n = ::read(0, buf, sizeof buf);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                m_quit = true;
+        }
+    }
+    return m_status;
+}
