@@ -1,0 +1,293 @@
+// The peer tool through real pseudo-terminals, opened the way the program opens them.
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QByteArray all256()
+{
+    QByteArray bytes(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        bytes[b] = static_cast<char>(b);
+    return bytes;
+}
+
+// A running quorpeer; stopped when it goes out of scope.
+class Peer
+{
+public:
+    ~Peer()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(2000))
+                process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+
+    bool start(const QStringList &args)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(QUORPEER_PATH), args);
+        path = nextLine();
+        return path.startsWith(QLatin1String("/dev/"));
+    }
+
+    QString nextLine(int timeoutMs = 3000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!process.canReadLine() && !deadline.hasExpired())
+            process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        return QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+
+    QProcess process;
+    QString path;
+};
+
+std::unique_ptr<QSerialPort> openPort(const QString &device)
+{
+    auto port = std::make_unique<QSerialPort>(device);
+    if (!port->open(QIODevice::ReadWrite))
+        return nullptr;
+    return port;
+}
+
+QByteArray readBytes(QSerialPort &port, qsizetype count, int timeoutMs = 3000)
+{
+    QByteArray data;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (data.size() < count && !deadline.hasExpired()) {
+        if (port.bytesAvailable() > 0 || port.waitForReadyRead(50))
+            data += port.readAll();
+    }
+    return data;
+}
+
+void writeBytes(QSerialPort &port, const QByteArray &bytes)
+{
+    port.write(bytes);
+    while (port.bytesToWrite() > 0 && port.waitForBytesWritten(1000)) {
+    }
+}
+
+} // namespace
+
+class tst_peer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendArrivesExactly_data();
+    void sendArrivesExactly();
+    void echoReturnsWhatIsWritten();
+    void recordKeepsExactBytes();
+    void demoAnswersEachLine();
+    void ratePacesSending();
+    void execRelaysCommandOutput();
+    void holdRefusesSecondOpen();
+    void hangupAndReopen();
+    void exitsWhenStdinEnds();
+    void exitsWhenParentDies();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_peer::sendArrivesExactly_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("expected");
+
+    QByteArray cycle;
+    for (int i = 0; i < 1000; ++i)
+        cycle += static_cast<char>(i & 0xff);
+    const QString file = m_dir.filePath(QStringLiteral("send.bin"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(all256() + all256());
+    out.close();
+
+    QTest::newRow("all 256") << QStringList{"--send-all256"} << all256();
+    QTest::newRow("escapes") << QStringList{"--send", "a\\r\\n\\t\\x41\\xfF\\\\\\0z"}
+                             << QByteArray("a\r\n\tA\xff\\\0z", 9);
+    QTest::newRow("in order") << QStringList{"--send", "<", "--send-all256", "--send", ">"}
+                              << QByteArray("<") + all256() + ">";
+    QTest::newRow("file") << QStringList{"--send-file", file} << all256() + all256();
+    QTest::newRow("flood all256") << QStringList{"--flood", "1000", "--pattern", "all256"} << cycle;
+}
+
+void tst_peer::sendArrivesExactly()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, expected);
+    Peer peer;
+    QVERIFY(peer.start(args + QStringList{"--wait-open", "--exit-after-send"}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    QCOMPARE(readBytes(*port, expected.size()), expected);
+    QVERIFY(peer.process.waitForFinished(3000));
+    QCOMPARE(peer.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(peer.process.exitCode(), 0);
+    QVERIFY(!port->waitForReadyRead(50)); // nothing more than asked for
+}
+
+void tst_peer::echoReturnsWhatIsWritten()
+{
+    Peer peer;
+    QVERIFY(peer.start({"--echo"}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    QByteArray sent;
+    for (int i = 0; i < 40; ++i)
+        sent += all256(); // more than the pty holds at once, so the echo has to wait its turn
+    writeBytes(*port, sent);
+    QCOMPARE(readBytes(*port, sent.size()), sent);
+}
+
+void tst_peer::recordKeepsExactBytes()
+{
+    const QString file = m_dir.filePath(QStringLiteral("record.bin"));
+    Peer peer;
+    QVERIFY(peer.start({"--record", file}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    writeBytes(*port, all256());
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), 256, 3000);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.readAll(), all256());
+}
+
+void tst_peer::demoAnswersEachLine()
+{
+    Peer peer;
+    QVERIFY(peer.start({"--demo"}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    writeBytes(*port, "hello\r");
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).endsWith("\"hello\"\r\n"), 3000);
+    QVERIFY2(answer.startsWith("hello\r\r\n"), answer.constData()); // the echo comes first
+}
+
+void tst_peer::ratePacesSending()
+{
+    // 400 bytes at 2000 bytes per second should take about 200 ms.
+    Peer peer;
+    QVERIFY(peer.start({"--rate", "2000", "--flood", "400", "--pattern", "text", "--wait-open",
+                        "--exit-after-send"}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(readBytes(*port, 400).size(), 400);
+    const qint64 took = timer.elapsed();
+    qInfo("400 bytes at 2000 B/s took %lld ms", took);
+    QVERIFY2(took >= 100, qPrintable(QString::number(took)));
+}
+
+void tst_peer::execRelaysCommandOutput()
+{
+    Peer peer;
+    QVERIFY(peer.start({"--exec", "echo hi; read line; echo got $line", "--exit-after-send"}));
+    auto port = openPort(peer.path);
+    QVERIFY(port);
+    QVERIFY(readBytes(*port, 4).contains("hi"));
+    writeBytes(*port, "abc\r");
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).contains("got abc"), 3000);
+    QVERIFY(peer.process.waitForFinished(3000));
+    QCOMPARE(peer.process.exitCode(), 0);
+}
+
+void tst_peer::holdRefusesSecondOpen()
+{
+    const QString link = m_dir.filePath(QStringLiteral("held"));
+    {
+        Peer peer;
+        QVERIFY(peer.start({"--hold", "--link", link}));
+        QSerialPort byPath(peer.path);
+        QVERIFY(!byPath.open(QIODevice::ReadWrite));
+        QCOMPARE(byPath.error(), QSerialPort::PermissionError);
+        QSerialPort byLink(link);
+        QVERIFY(!byLink.open(QIODevice::ReadWrite));
+        QCOMPARE(byLink.error(), QSerialPort::PermissionError);
+    }
+    // The lock goes with the peer: the next peer's device opens normally.
+    Peer peer;
+    QVERIFY(peer.start({}));
+    QVERIFY(openPort(peer.path));
+}
+
+void tst_peer::hangupAndReopen()
+{
+    const QString link = m_dir.filePath(QStringLiteral("vanishing"));
+    Peer peer;
+    QVERIFY(
+        peer.start({"--link", link, "--echo", "--hangup-after", "300", "--reopen-after", "300"}));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), peer.path);
+    auto port = openPort(link);
+    QVERIFY(port);
+    QSerialPort::SerialPortError error = QSerialPort::NoError;
+    QObject::connect(port.get(), &QSerialPort::errorOccurred,
+                     [&error](QSerialPort::SerialPortError e) {
+                         if (e != QSerialPort::NoError)
+                             error = e;
+                     });
+    // The reader sees the device vanish as a failed read.
+    QTRY_VERIFY_WITH_TIMEOUT(error != QSerialPort::NoError, 3000);
+    QVERIFY2(error == QSerialPort::ReadError || error == QSerialPort::ResourceError,
+             qPrintable(QString::number(error)));
+    port.reset();
+
+    const QString second = peer.nextLine();
+    QVERIFY2(second.startsWith(QLatin1String("/dev/")), qPrintable(second));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), second);
+    auto again = openPort(link);
+    QVERIFY(again);
+    writeBytes(*again, "back");
+    QCOMPARE(readBytes(*again, 4), QByteArray("back"));
+}
+
+void tst_peer::exitsWhenStdinEnds()
+{
+    Peer peer;
+    QVERIFY(peer.start({"--stdin-eof-exits"}));
+    peer.process.closeWriteChannel();
+    QVERIFY(peer.process.waitForFinished(3000));
+    QCOMPARE(peer.process.exitCode(), 0);
+}
+
+void tst_peer::exitsWhenParentDies()
+{
+    // A shell starts the peer, reports its pid and ends: the orphaned peer must end too.
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {"-c", QStringLiteral("'%1' >/dev/null & echo $!; sleep 0.2").arg(QUORPEER_PATH)});
+    QVERIFY(shell.waitForFinished(3000));
+    const QByteArray pid = shell.readAllStandardOutput().trimmed();
+    QVERIFY(!pid.isEmpty());
+    const auto alive = [&pid]() {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close > 0 && text.mid(close + 2, 1) != "Z"; // a zombie has ended
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!alive(), 3000);
+}
+
+QTEST_GUILESS_MAIN(tst_peer)
+#include "tst_peer.moc"
