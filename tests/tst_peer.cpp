@@ -8,7 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
+#include "tests/testsupport.h"
+
 #include <memory>
 
 namespace {
@@ -21,39 +22,19 @@ QByteArray all256()
     return bytes;
 }
 
-// A running quorpeer; stopped when it goes out of scope.
-class Peer
+bool isDevice(const QString &path)
 {
-public:
-    ~Peer()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(2000))
-                process.kill();
-            process.waitForFinished(2000);
-        }
-    }
+    return path.startsWith(QLatin1String("/dev/pts/"));
+}
 
-    bool start(const QStringList &args)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(QUORPEER_PATH), args);
-        path = nextLine();
-        return path.startsWith(QLatin1String("/dev/"));
-    }
-
-    QString nextLine(int timeoutMs = 3000)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!process.canReadLine() && !deadline.hasExpired())
-            process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-        return QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-
-    QProcess process;
-    QString path;
-};
+// The next line the peer prints, such as the path of a device it made anew.
+QString nextLine(QProcess &process, int timeoutMs = 3000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!process.canReadLine() && !deadline.hasExpired())
+        process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    return QString::fromLocal8Bit(process.readLine()).trimmed();
+}
 
 std::unique_ptr<QSerialPort> openPort(const QString &device)
 {
@@ -131,22 +112,22 @@ void tst_peer::sendArrivesExactly()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, expected);
-    Peer peer;
-    QVERIFY(peer.start(args + QStringList{"--wait-open", "--exit-after-send"}));
-    auto port = openPort(peer.path);
+    Peer peer(args + QStringList{"--wait-open", "--exit-after-send"});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     QCOMPARE(readBytes(*port, expected.size()), expected);
-    QVERIFY(peer.process.waitForFinished(3000));
-    QCOMPARE(peer.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(peer.process.exitCode(), 0);
+    QVERIFY(peer.process().waitForFinished(3000));
+    QCOMPARE(peer.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(peer.process().exitCode(), 0);
     QVERIFY(!port->waitForReadyRead(50)); // nothing more than asked for
 }
 
 void tst_peer::echoReturnsWhatIsWritten()
 {
-    Peer peer;
-    QVERIFY(peer.start({"--echo"}));
-    auto port = openPort(peer.path);
+    Peer peer({"--echo"});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     QByteArray sent;
     for (int i = 0; i < 40; ++i)
@@ -158,9 +139,9 @@ void tst_peer::echoReturnsWhatIsWritten()
 void tst_peer::recordKeepsExactBytes()
 {
     const QString file = m_dir.filePath(QStringLiteral("record.bin"));
-    Peer peer;
-    QVERIFY(peer.start({"--record", file}));
-    auto port = openPort(peer.path);
+    Peer peer({"--record", file});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     writeBytes(*port, all256());
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), 256, 3000);
@@ -171,9 +152,9 @@ void tst_peer::recordKeepsExactBytes()
 
 void tst_peer::demoAnswersEachLine()
 {
-    Peer peer;
-    QVERIFY(peer.start({"--demo"}));
-    auto port = openPort(peer.path);
+    Peer peer({"--demo"});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     writeBytes(*port, "hello\r");
     QByteArray answer;
@@ -184,10 +165,10 @@ void tst_peer::demoAnswersEachLine()
 void tst_peer::ratePacesSending()
 {
     // 400 bytes at 2000 bytes per second should take about 200 ms.
-    Peer peer;
-    QVERIFY(peer.start({"--rate", "2000", "--flood", "400", "--pattern", "text", "--wait-open",
-                        "--exit-after-send"}));
-    auto port = openPort(peer.path);
+    Peer peer({"--rate", "2000", "--flood", "400", "--pattern", "text", "--wait-open",
+               "--exit-after-send"});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     QElapsedTimer timer;
     timer.start();
@@ -199,25 +180,25 @@ void tst_peer::ratePacesSending()
 
 void tst_peer::execRelaysCommandOutput()
 {
-    Peer peer;
-    QVERIFY(peer.start({"--exec", "echo hi; read line; echo got $line", "--exit-after-send"}));
-    auto port = openPort(peer.path);
+    Peer peer({"--exec", "echo hi; read line; echo got $line", "--exit-after-send"});
+    QVERIFY(isDevice(peer.path()));
+    auto port = openPort(peer.path());
     QVERIFY(port);
     QVERIFY(readBytes(*port, 4).contains("hi"));
     writeBytes(*port, "abc\r");
     QByteArray answer;
     QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).contains("got abc"), 3000);
-    QVERIFY(peer.process.waitForFinished(3000));
-    QCOMPARE(peer.process.exitCode(), 0);
+    QVERIFY(peer.process().waitForFinished(3000));
+    QCOMPARE(peer.process().exitCode(), 0);
 }
 
 void tst_peer::holdRefusesSecondOpen()
 {
     const QString link = m_dir.filePath(QStringLiteral("held"));
     {
-        Peer peer;
-        QVERIFY(peer.start({"--hold", "--link", link}));
-        QSerialPort byPath(peer.path);
+        Peer peer({"--hold", "--link", link});
+        QVERIFY(isDevice(peer.path()));
+        QSerialPort byPath(peer.path());
         QVERIFY(!byPath.open(QIODevice::ReadWrite));
         QCOMPARE(byPath.error(), QSerialPort::PermissionError);
         QSerialPort byLink(link);
@@ -226,17 +207,16 @@ void tst_peer::holdRefusesSecondOpen()
     }
     // The lock goes with the peer: the next peer's device opens normally.
     Peer peer;
-    QVERIFY(peer.start({}));
-    QVERIFY(openPort(peer.path));
+    QVERIFY(isDevice(peer.path()));
+    QVERIFY(openPort(peer.path()));
 }
 
 void tst_peer::hangupAndReopen()
 {
     const QString link = m_dir.filePath(QStringLiteral("vanishing"));
-    Peer peer;
-    QVERIFY(
-        peer.start({"--link", link, "--echo", "--hangup-after", "300", "--reopen-after", "300"}));
-    QCOMPARE(QFileInfo(link).symLinkTarget(), peer.path);
+    Peer peer({"--link", link, "--echo", "--hangup-after", "300", "--reopen-after", "300"});
+    QVERIFY(isDevice(peer.path()));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), peer.path());
     auto port = openPort(link);
     QVERIFY(port);
     QSerialPort::SerialPortError error = QSerialPort::NoError;
@@ -251,8 +231,8 @@ void tst_peer::hangupAndReopen()
              qPrintable(QString::number(error)));
     port.reset();
 
-    const QString second = peer.nextLine();
-    QVERIFY2(second.startsWith(QLatin1String("/dev/")), qPrintable(second));
+    const QString second = nextLine(peer.process());
+    QVERIFY2(isDevice(second), qPrintable(second));
     QCOMPARE(QFileInfo(link).symLinkTarget(), second);
     auto again = openPort(link);
     QVERIFY(again);
@@ -262,11 +242,11 @@ void tst_peer::hangupAndReopen()
 
 void tst_peer::exitsWhenStdinEnds()
 {
-    Peer peer;
-    QVERIFY(peer.start({"--stdin-eof-exits"}));
-    peer.process.closeWriteChannel();
-    QVERIFY(peer.process.waitForFinished(3000));
-    QCOMPARE(peer.process.exitCode(), 0);
+    Peer peer({"--stdin-eof-exits"});
+    QVERIFY(isDevice(peer.path()));
+    peer.process().closeWriteChannel();
+    QVERIFY(peer.process().waitForFinished(3000));
+    QCOMPARE(peer.process().exitCode(), 0);
 }
 
 void tst_peer::exitsWhenParentDies()
