@@ -14,31 +14,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
-#include <sys/prctl.h>
-#include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
+using namespace peer;
 
-constexpr std::size_t ChunkSize = 4096;
-constexpr std::size_t PendingLimit = 64 * 1024; // stop reading while this much waits to go out
-constexpr int IdlePollMs = 10;                  // sleep between looks at an unheld slave
+namespace {
 
 void warn(const std::string &what)
 {
     std::fprintf(stderr, "quorpeer: %s: %s\n", what.c_str(), std::strerror(errno));
-}
-
-int msUntil(PeerClock::time_point now, PeerClock::time_point when)
-{
-    if (when <= now)
-        return 0;
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
-    return static_cast<int>(std::min<long long>(ms, 60000));
 }
 
 bool writeAll(int fd, const char *data, std::size_t n)
@@ -82,6 +68,14 @@ QString serialLockPath(const std::string &device)
 }
 
 } // namespace
+
+int peer::msUntil(PeerClock::time_point now, PeerClock::time_point when)
+{
+    if (when <= now)
+        return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::min<long long>(ms, 60000));
+}
 
 std::size_t Pacer::allowance(PeerClock::time_point now)
 {
@@ -167,6 +161,7 @@ void PtyPeer::closeDevice()
     ::close(m_master);
     m_master = -1;
     m_held = false;
+    m_locks.clear(); // the device is gone, and its lock with it
     m_pending.clear();
     m_pendingPos = 0;
     if (!m_opt.link.empty()) {
@@ -185,7 +180,6 @@ void PtyPeer::holdLocks()
     for (const std::string &device : names) {
         const QString path = serialLockPath(device);
         auto lock = std::make_unique<QLockFile>(path);
-        lock->setStaleLockTime(0);
         if (path.isEmpty() || !lock->tryLock(0)) {
             std::fprintf(stderr, "quorpeer: cannot take lock %s\n", qPrintable(path));
             continue;

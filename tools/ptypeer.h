@@ -11,6 +11,16 @@ class QLockFile;
 
 using PeerClock = std::chrono::steady_clock;
 
+namespace peer {
+inline constexpr std::size_t ChunkSize = 4096;
+inline constexpr std::size_t PendingLimit =
+    64 * 1024;                        // stop reading while this much waits to go out
+inline constexpr int IdlePollMs = 10; // sleep between looks at a slave no one holds
+
+// Milliseconds from now until when, for poll(); 0 when it is past.
+int msUntil(PeerClock::time_point now, PeerClock::time_point when);
+} // namespace peer
+
 // One piece of what the peer sends, in the order given on the command line.
 struct SendItem
 {

@@ -18,22 +18,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace peer;
+
 namespace {
 
-constexpr std::size_t ChunkSize = 4096;
-constexpr std::size_t PendingLimit = 64 * 1024;
-constexpr int IdlePollMs = 10;
 constexpr auto LockTouchEvery = std::chrono::seconds(10);
 constexpr auto UnknownDrainWait = std::chrono::milliseconds(300);
 constexpr auto SettledDrainWait = std::chrono::milliseconds(50);
-
-int msUntil(PeerClock::time_point now, PeerClock::time_point when)
-{
-    if (when <= now)
-        return 0;
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
-    return static_cast<int>(std::min<long long>(ms, 60000));
-}
 
 void lower(int &timeout, int ms)
 {
