@@ -207,6 +207,18 @@ private slots:
         const Peer free;
         auto window = loadedWindow({{1, held.path()}, {2, free.path()}});
         QCOMPARE(entries(window->cboPort), QStringList({"COM2"}));
+
+        // Another holder takes COM2 after start-up: opening it fails and the buttons stay.
+        QSerialPort other(free.path());
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        window->show();
+        const auto modal = answerNextModal();
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(modal->shown);
+        QVERIFY2(modal->text.startsWith("Error opening port. " + free.path() + ": "), qPrintable(modal->text));
+        QVERIFY(!window->MSComm1->portOpen());
+        QVERIFY(window->btnOpen->isEnabled());
+        QVERIFY(!window->btnClose->isEnabled());
     }
 
     void openAndCloseWithEveryChoice()
