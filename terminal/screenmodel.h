@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <array>
+
+// The screen's text: the exact bytes (one Latin-1 character each) and their visual rows.
+// A row ends at a line break (CR LF, a lone LF or a lone CR) or where word wrap cuts a line.
+// Widths are in fixed point, 1/64 of a pixel, so that laying a row out again always gives
+// the same cuts.
+class ScreenModel
+{
+public:
+    using Advances = std::array<qint32, 256>;
+    static constexpr qint32 Unit = 64;
+    // A width that never wraps.
+    static constexpr qint64 NoWrap = qint64(1) << 60;
+
+    ScreenModel();
+
+    // Per-character advances, tab stop distance and the width to wrap at; lays everything out.
+    void setLayout(const Advances &advances, qint32 tabStop, qint64 wrapWidth);
+    void setWrapWidth(qint64 wrapWidth);
+    qint64 wrapWidth() const { return m_wrapWidth; }
+
+    const QByteArray &bytes() const { return m_text; }
+    qsizetype length() const { return m_text.size(); }
+    void setBytes(const QByteArray &bytes);
+    void clear();
+    void append(QByteArrayView piece);
+    void insert(qsizetype pos, QByteArrayView piece);
+    void remove(qsizetype pos, qsizetype count);
+
+    qsizetype rowCount() const { return m_rows.size(); }
+    qsizetype rowStart(qsizetype row) const { return m_rows[row] & OffsetMask; }
+    // Whether the row begins a line (the first row, or the row after a line break).
+    bool rowStartsLine(qsizetype row) const { return m_rows[row] & LineFlag; }
+    // Where the row's characters end: before its line break, or where the next row begins.
+    qsizetype rowContentEnd(qsizetype row) const;
+    // The row a caret at pos is shown in.
+    qsizetype rowOf(qsizetype pos) const;
+    // Lines, counting the one after a final line break.
+    qsizetype lineCount() const { return m_lineCount; }
+
+    // Advance of byte c drawn at x within its row (tabs depend on x).
+    qint32 advance(uchar c, qint64 x) const
+    {
+        if (c == '\t' && m_tabStop > 0)
+            return m_tabStop - qint32(x % m_tabStop);
+        return m_advances[c];
+    }
+    // Distance from the start of its row to the caret at pos.
+    qint64 xOf(qsizetype pos) const;
+    // The caret position in row nearest to x.
+    qsizetype posAt(qsizetype row, qint64 x) const;
+
+    // Whether pos lies between the CR and the LF of one line break.
+    bool insideBreak(qsizetype pos) const;
+
+private:
+    static constexpr qint64 LineFlag = qint64(1) << 62;
+    static constexpr qint64 OffsetMask = LineFlag - 1;
+
+    void layoutAll();
+    void relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta);
+
+    QByteArray m_text;
+    // One entry per row: its start offset, with LineFlag when it begins a line.
+    QList<qint64> m_rows;
+    qsizetype m_lineCount = 1;
+    Advances m_advances{};
+    qint32 m_tabStop = 0;
+    qint64 m_wrapWidth = NoWrap;
+};
