@@ -1,9 +1,19 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include "terminal/screenmodel.h"
 
-// Temporary stand-in for the terminal screen; keeps the interface the window relies on.
-class Screen : public QPlainTextEdit
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QFont>
+#include <array>
+
+class QMenu;
+
+// The terminal screen: an editable text box over the exact received bytes that stays fast
+// whatever it holds. It paints only the rows in view, and paints at most once per frame
+// however many pieces are appended in between.
+class Screen : public QAbstractScrollArea
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText)
@@ -11,17 +21,90 @@ class Screen : public QPlainTextEdit
 
 public:
     explicit Screen(QWidget *parent = nullptr);
-    QString text() const;
-    void setText(const QString &text);
-    QByteArray bytes() const;
-    qsizetype length() const;
-    void append(QByteArrayView piece);
+
+    QString text() const;              // the exact characters, Latin-1 decoded
+    void setText(const QString &text); // characters outside Latin-1 become '?'
+    QByteArray bytes() const;          // the exact bytes
+    qsizetype length() const;          // in characters (= bytes)
+    void append(QByteArrayView piece); // add at the very end; caret untouched
     int cursorPosition() const;
+    // Insertion point at pos (clamped), selection gone, caret scrolled into view.
     void setCursorPosition(int pos);
+    void clear();
+
+    int selectionStart() const;
+    int selectionEnd() const;
+    QByteArray selectedBytes() const;
+    void setSelection(int anchor, int position);
+
+    // The context menu's actions, owned by the caller.
+    QMenu *createContextMenu();
+
+    void copy();
+    void cut();
+    void paste();
+    void deleteSelection();
+    void selectAll();
 
 signals:
+    // The character event of a typed key, before the box acts on it. A handler may set KeyAscii
+    // to 0 to consume the key.
     void KeyPress(int &KeyAscii);
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    void timerEvent(QTimerEvent *e) override;
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void typeCharacter(int code);
+    void deleteBack();
+    void deleteForward();
+    void selectWordAt(qsizetype pos);
+    bool navigate(QKeyEvent *e);
+    void replaceSelection(QByteArrayView bytes);
+    void moveCaret(qsizetype pos, bool keepAnchor);
+    qsizetype stepLeft(qsizetype pos) const;
+    qsizetype stepRight(qsizetype pos) const;
+    qsizetype hitTest(QPoint p) const;
+    void updateMetrics();
+    void updateWrapWidth();
+    void scheduleFrame();
+    void frame();
+    void syncScrollBar();
+    void ensureCaretVisible();
+    int pageRows() const;
+    int topRow() const;
+    void restartBlink();
+    void paintRow(QPainter &p, qsizetype row, qreal y, qsizetype selStart, qsizetype selEnd);
+
+    ScreenModel m_model;
+    qsizetype m_cursor = 0;
+    qsizetype m_anchor = 0;
+    qint64 m_preferredX = -1;
+    bool m_caretScrollPending = false;
+    bool m_framePending = false;
+    bool m_caretShown = true;
+    bool m_dragging = false;
+    // How each byte is drawn, and whether it is a dim symbol standing for a control code.
+    std::array<QString, 256> m_glyphs;
+    std::array<bool, 256> m_symbol{};
+    QFont m_drawFont;
+    qreal m_lineHeight = 16;
+    qreal m_ascent = 12;
+    int m_margin = 3;
+    QBasicTimer m_frameTimer;
+    QBasicTimer m_blinkTimer;
+    QElapsedTimer m_sinceFrame;
 };
