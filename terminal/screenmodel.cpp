@@ -2,6 +2,25 @@
 
 #include <algorithm>
 
+namespace {
+
+// What a byte does to layout; tabs and line breaks take the slow path.
+enum class Kind : uchar { Plain, Blank, Tab, Break };
+
+constexpr std::array<Kind, 256> makeKinds()
+{
+    std::array<Kind, 256> kinds{};
+    kinds[' '] = Kind::Blank;
+    kinds['\t'] = Kind::Tab;
+    kinds['\r'] = Kind::Break;
+    kinds['\n'] = Kind::Break;
+    return kinds;
+}
+
+constexpr std::array<Kind, 256> kinds = makeKinds();
+
+} // namespace
+
 ScreenModel::ScreenModel()
 {
     m_advances.fill(Unit);
@@ -44,7 +63,20 @@ void ScreenModel::clear()
 
 void ScreenModel::append(QByteArrayView piece)
 {
-    insert(m_text.size(), piece);
+    const qsizetype len = m_text.size();
+    if (piece.isEmpty())
+        return;
+    if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + len) {
+        insert(len, piece);
+        return;
+    }
+    // Appending changes no character already held, so every row but the last stays as it is;
+    // only a final CR may still join an LF that arrives now.
+    qsizetype firstRow = m_rows.size() - 1;
+    if (firstRow > 0 && rowStart(firstRow) == len && m_text[len - 1] == '\r')
+        --firstRow;
+    m_text.append(piece);
+    relayout(firstRow, len + piece.size(), piece.size());
 }
 
 void ScreenModel::insert(qsizetype pos, QByteArrayView piece)
@@ -151,6 +183,7 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
     const char *t = m_text.constData();
     const qsizetype len = m_text.size();
     const qint64 width = m_wrapWidth;
+    const qint32 *advances = m_advances.data();
     auto searchFrom = old.cbegin();
     qsizetype s = rowStart(firstRow);
     for (;;) {
@@ -160,25 +193,23 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
         bool line = false;
         for (qsizetype i = s; i < len; ++i) {
             const uchar c = uchar(t[i]);
-            if (c == '\n') {
-                next = i + 1;
-                line = true;
-                break;
+            const Kind kind = kinds[c];
+            qint32 a = advances[c];
+            if (kind > Kind::Blank) [[unlikely]] {
+                if (kind == Kind::Tab) {
+                    a = advance(c, x);
+                } else {
+                    next = (c == '\r' && i + 1 < len && t[i + 1] == '\n') ? i + 2 : i + 1;
+                    line = true;
+                    break;
+                }
             }
-            if (c == '\r') {
-                next = (i + 1 < len && t[i + 1] == '\n') ? i + 2 : i + 1;
-                line = true;
-                break;
-            }
-            const qint32 a = advance(c, x);
-            const bool blank = c == ' ' || c == '\t';
-            if (x + a > width && i > s) {
+            if (x + a > width && i > s) [[unlikely]] {
                 // One blank may hang past the edge; otherwise cut after the last blank, or here.
-                next = blank ? i + 1 : (lastBlank >= s ? lastBlank + 1 : i);
+                next = kind != Kind::Plain ? i + 1 : (lastBlank >= s ? lastBlank + 1 : i);
                 break;
             }
-            if (blank)
-                lastBlank = i;
+            lastBlank = kind != Kind::Plain ? i : lastBlank;
             x += a;
         }
         if (next < 0)
