@@ -6,9 +6,12 @@
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QList>
+#include <QRawFont>
 #include <array>
 
 class QMenu;
+class QPainter;
 
 // The terminal screen: an editable text box over the exact received bytes that stays fast
 // whatever it holds. It paints only the rows in view, and paints at most once per frame
@@ -79,6 +82,8 @@ private:
     qsizetype stepRight(qsizetype pos) const;
     qsizetype hitTest(QPoint p) const;
     void updateMetrics();
+    struct Glyph;
+    bool shapeGlyph(const QString &text, Glyph &g, qreal &width);
     void updateWrapWidth();
     void scheduleFrame();
     void frame();
@@ -87,7 +92,9 @@ private:
     int pageRows() const;
     int topRow() const;
     void restartBlink();
-    void paintRow(QPainter &p, qsizetype row, qreal y, qsizetype selStart, qsizetype selEnd);
+    struct GlyphBatch;
+    void paintRow(QPainter &p, GlyphBatch &batch, qsizetype row, qreal y, qsizetype selStart,
+                  qsizetype selEnd);
 
     ScreenModel m_model;
     qsizetype m_cursor = 0;
@@ -97,9 +104,19 @@ private:
     bool m_framePending = false;
     bool m_caretShown = true;
     bool m_dragging = false;
-    // How each byte is drawn, and whether it is a dim symbol standing for a control code.
-    std::array<QString, 256> m_glyphs;
-    std::array<bool, 256> m_symbol{};
+    // How each byte is drawn: up to two glyphs of one of m_rawFonts, placed by our own advances
+    // so that text and caret always agree; dim when it stands for a control code.
+    struct Glyph
+    {
+        int font = -1;
+        int count = 0;
+        quint32 index[2] = {};
+        qreal dx[2] = {};
+        bool dim = false;
+        bool framed = false;
+    };
+    std::array<Glyph, 256> m_glyphs;
+    QList<QRawFont> m_rawFonts;
     QFont m_drawFont;
     qreal m_lineHeight = 16;
     qreal m_ascent = 12;

@@ -1,0 +1,201 @@
+// How the screen draws its rows.
+#include "terminal/screen.h"
+
+#include <QGlyphRun>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+#include <cmath>
+
+namespace {
+constexpr qint32 Unit = ScreenModel::Unit;
+
+// The character that stands for byte c on screen: itself, or the control picture of a code.
+QChar shownText(int c)
+{
+    if (c < 32)
+        return QChar(0x2400 + c);
+    if (c == 127)
+        return QChar(0x2421);
+    return QChar(c);
+}
+
+QString hexText(int c)
+{
+    return QStringLiteral("%1").arg(c, 2, 16, QLatin1Char('0')).toUpper();
+}
+} // namespace
+
+// Glyphs of the rows in view, gathered by font and colour so that a whole paint takes a few
+// draw calls and no text shaping.
+struct Screen::GlyphBatch
+{
+    enum Colour { Plain, Selected, Dim, DimSelected, Colours };
+    struct Bucket
+    {
+        QList<quint32> indexes;
+        QList<QPointF> positions;
+    };
+    QList<Bucket> buckets; // font * Colours + colour
+    QList<QRectF> frames[2];
+};
+
+// Finds the glyphs for text in the screen's font or a fallback; false when no font has them.
+bool Screen::shapeGlyph(const QString &text, Glyph &g, qreal &width)
+{
+    QTextLayout layout(text, m_drawFont);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    const qreal pad = g.framed ? 2 : 0;
+    width = line.naturalTextWidth() + 2 * pad;
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (runs.isEmpty() || runs.first().glyphIndexes().isEmpty())
+        return false;
+    const QGlyphRun &run = runs.first();
+    qsizetype font = m_rawFonts.indexOf(run.rawFont());
+    if (font < 0) {
+        font = m_rawFonts.size();
+        m_rawFonts.append(run.rawFont());
+    }
+    g.font = int(font);
+    g.count = int(std::min<qsizetype>(run.glyphIndexes().size(), 2));
+    for (int k = 0; k < g.count; ++k) {
+        g.index[k] = run.glyphIndexes()[k];
+        g.dx[k] = run.positions()[k].x() + pad;
+    }
+    return g.index[0] != 0;
+}
+
+void Screen::updateMetrics()
+{
+    QFont f = font();
+    f.setKerning(false);
+    m_drawFont = f;
+    const QFontMetricsF fm(f);
+    m_lineHeight = std::ceil(fm.lineSpacing());
+    m_ascent = fm.ascent();
+    m_rawFonts.clear();
+    ScreenModel::Advances advances;
+    for (int c = 0; c < 256; ++c) {
+        Glyph g;
+        g.dim = c < 32 || (c >= 127 && c < 160);
+        g.framed = c >= 128 && c < 160;
+        qreal width = 0;
+        if (!shapeGlyph(g.framed ? hexText(c) : shownText(c), g, width) && g.dim) {
+            // No font here has the control picture: show the code in a frame instead.
+            g.framed = true;
+            shapeGlyph(hexText(c), g, width);
+        }
+        if (c == '\t' || c == '\r' || c == '\n')
+            g.count = 0;
+        m_glyphs[c] = g;
+        advances[c] = qint32(std::lround(width * Unit));
+    }
+    const qint32 tabStop = qint32(std::lround(8 * fm.horizontalAdvance(QLatin1Char(' ')) * Unit));
+    const qsizetype topChar = m_model.rowStart(topRow());
+    m_model.setLayout(advances, tabStop, std::max(viewport()->width() - 2 * m_margin, 8) * Unit);
+    syncScrollBar();
+    verticalScrollBar()->setValue(int(m_model.rowOf(topChar)));
+    viewport()->update();
+}
+
+void Screen::paintEvent(QPaintEvent *e)
+{
+    QPainter p(viewport());
+    const int top = topRow();
+    const int first = top + int(e->rect().top() / m_lineHeight);
+    const int last = top + int(e->rect().bottom() / m_lineHeight);
+    const qsizetype selStart = selectionStart();
+    const qsizetype selEnd = selectionEnd();
+    GlyphBatch batch;
+    batch.buckets.resize(m_rawFonts.size() * GlyphBatch::Colours);
+    for (qsizetype row = first; row <= last && row < m_model.rowCount(); ++row)
+        paintRow(p, batch, row, (row - top) * m_lineHeight, selStart, selEnd);
+
+    // Selection backgrounds are painted by paintRow; glyphs and frames go on top.
+    const QPalette &pal = palette();
+    QColor colours[GlyphBatch::Colours] = {
+        pal.color(QPalette::Text), pal.color(QPalette::HighlightedText), pal.color(QPalette::Text),
+        pal.color(QPalette::HighlightedText)};
+    colours[GlyphBatch::Dim].setAlpha(110);
+    colours[GlyphBatch::DimSelected].setAlpha(150);
+    for (qsizetype b = 0; b < batch.buckets.size(); ++b) {
+        const GlyphBatch::Bucket &bucket = batch.buckets[b];
+        if (bucket.indexes.isEmpty())
+            continue;
+        QGlyphRun run;
+        run.setRawFont(m_rawFonts[b / GlyphBatch::Colours]);
+        run.setGlyphIndexes(bucket.indexes);
+        run.setPositions(bucket.positions);
+        p.setPen(colours[b % GlyphBatch::Colours]);
+        p.drawGlyphRun(QPointF(0, 0), run);
+    }
+    for (int selected = 0; selected < 2; ++selected) {
+        if (batch.frames[selected].isEmpty())
+            continue;
+        p.setPen(colours[GlyphBatch::Dim + selected]);
+        p.setBrush(Qt::NoBrush);
+        p.drawRects(batch.frames[selected].constData(), int(batch.frames[selected].size()));
+    }
+
+    if (hasFocus() && m_caretShown) {
+        const qsizetype row = m_model.rowOf(m_cursor);
+        if (row >= top && row <= last) {
+            const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
+            p.fillRect(QRectF(x, (row - top) * m_lineHeight, 1, m_lineHeight),
+                       pal.color(QPalette::Text));
+        }
+    }
+}
+
+// Paints the row's selection and gathers its glyphs; tabs and line breaks draw nothing.
+void Screen::paintRow(QPainter &p, GlyphBatch &batch, qsizetype row, qreal y, qsizetype selStart,
+                      qsizetype selEnd)
+{
+    const char *t = m_model.bytes().constData();
+    const qsizetype start = m_model.rowStart(row);
+    const qsizetype end = m_model.rowContentEnd(row);
+
+    if (selStart < selEnd && selStart <= end && selEnd > start) {
+        qint64 x = 0, x0 = -1, x1 = -1;
+        for (qsizetype i = start; i <= end; ++i) {
+            if (i == std::max(selStart, start))
+                x0 = x;
+            if (i == std::min(selEnd, end))
+                x1 = x;
+            if (i < end)
+                x += m_model.advance(uchar(t[i]), x);
+        }
+        // A selected line break shows as a blank's width of selection.
+        if (selEnd > end && row + 1 < m_model.rowCount() && m_model.rowStartsLine(row + 1))
+            x1 += m_model.advance(' ', 0);
+        if (x0 >= 0 && x1 > x0) {
+            p.fillRect(QRectF(m_margin + qreal(x0) / Unit, y, qreal(x1 - x0) / Unit, m_lineHeight),
+                       palette().color(QPalette::Highlight));
+        }
+    }
+
+    const qreal baseline = y + m_ascent;
+    qint64 x = 0;
+    for (qsizetype i = start; i < end; ++i) {
+        const uchar c = uchar(t[i]);
+        const qint32 a = m_model.advance(c, x);
+        const Glyph &g = m_glyphs[c];
+        if (g.count > 0) {
+            const int selected = i >= selStart && i < selEnd;
+            const int colour = (g.dim ? GlyphBatch::Dim : GlyphBatch::Plain) + selected;
+            GlyphBatch::Bucket &bucket = batch.buckets[g.font * GlyphBatch::Colours + colour];
+            const qreal left = m_margin + qreal(x) / Unit;
+            for (int k = 0; k < g.count; ++k) {
+                bucket.indexes.append(g.index[k]);
+                bucket.positions.append(QPointF(left + g.dx[k], baseline));
+            }
+            if (g.framed)
+                batch.frames[selected].append(
+                    QRectF(left + 0.5, y + 1.5, qreal(a) / Unit - 1, m_lineHeight - 3));
+        }
+        x += a;
+    }
+}
