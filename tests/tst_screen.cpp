@@ -46,6 +46,7 @@ private slots:
     void contextMenuPopsUpForTheUser();
     void appendKeepsCaretAndCaretGoesToEndInView_data();
     void appendKeepsCaretAndCaretGoesToEndInView();
+    void appendsBetweenFramesPaintOnce();
     void clearScreen();
     void exactTextAndLossyInput();
     void controlCodesAreDrawnVisibly();
@@ -354,6 +355,32 @@ void TestScreen::appendKeepsCaretAndCaretGoesToEndInView()
     m_screen->setCursorPosition(int(m_screen->length()) + 50);
     QCOMPARE(m_screen->cursorPosition(), m_screen->length());
     QTRY_COMPARE(bar->value(), bar->maximum());
+}
+
+void TestScreen::appendsBetweenFramesPaintOnce()
+{
+    class PaintCounter : public QObject
+    {
+    public:
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    m_screen->clearFocus(); // no caret blinking
+    QTest::qWait(50);
+    m_screen->viewport()->installEventFilter(&counter);
+    for (int i = 0; i < 2000; ++i) {
+        m_screen->append("piece of text \r\n");
+        m_screen->setCursorPosition(int(m_screen->length()));
+    }
+    QCOMPARE(counter.paints, 0);
+    QTRY_VERIFY(counter.paints >= 1);
+    QTest::qWait(100);
+    QCOMPARE(counter.paints, 1);
+    QCOMPARE(m_screen->verticalScrollBar()->value(), m_screen->verticalScrollBar()->maximum());
 }
 
 void TestScreen::clearScreen()
