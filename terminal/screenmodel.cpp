@@ -49,6 +49,10 @@ void ScreenModel::setWrapWidth(qint64 wrapWidth)
 
 void ScreenModel::setBytes(const QByteArray &bytes)
 {
+    if (bytes.isEmpty()) {
+        clear();
+        return;
+    }
     m_text = bytes;
     layoutAll();
 }
@@ -169,6 +173,7 @@ void ScreenModel::layoutAll()
     m_rows.append(LineFlag);
     m_lineCount = 1;
     relayout(0, m_text.size(), 0);
+    m_rows.squeeze();
 }
 
 // Lays rows out again from firstRow on. Past editEnd, a row start that matches an old one
