@@ -148,7 +148,7 @@ double mbPerSecond(qsizetype bytes, double seconds)
 void printRun(const char *who, const char *pattern, qsizetype piece, const Run &r)
 {
     std::printf("%-14s %-9s %5lld B | to 1 MB %7.1f MB/s | 1-10 MB %7.1f MB/s | 10-100 MB %7.1f "
-                "MB/s | %6.1f MB in %5.1f s: %7.1f MB/s, %7.1f MB per CPU s, %5d paints",
+                "MB/s | %6.2f MB in %5.1f s: %7.2f MB/s, %7.2f MB per CPU s, %5d paints",
                 who, pattern, (long long)piece, mbPerSecond(std::min(r.bytes, MB), r.secondsTo1),
                 r.secondsTo10 > 0 ? mbPerSecond(9 * MB, r.secondsTo10 - r.secondsTo1) : 0.0,
                 r.secondsTo100 > 0 ? mbPerSecond(90 * MB, r.secondsTo100 - r.secondsTo10) : 0.0,
