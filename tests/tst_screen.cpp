@@ -396,6 +396,12 @@ void TestScreen::clearScreen()
     QCOMPARE(m_screen->verticalScrollBar()->maximum(), 0);
     m_screen->clear();
     QCOMPARE(m_screen->length(), 0);
+    // The window's Clear Screen writes the empty text.
+    m_screen->append("more\r\n");
+    m_screen->setCursorPosition(3);
+    m_screen->setText(QString());
+    QCOMPARE(m_screen->length(), 0);
+    QCOMPARE(m_screen->cursorPosition(), 0);
     m_screen->append("\nafter");
     m_screen->setCursorPosition(int(m_screen->length()));
     QCOMPARE(m_screen->text(), QStringLiteral("\nafter"));
