@@ -71,39 +71,6 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    void typeCharacter(int code);
-    void deleteBack();
-    void deleteForward();
-    void selectWordAt(qsizetype pos);
-    bool navigate(QKeyEvent *e);
-    void replaceSelection(QByteArrayView bytes);
-    void moveCaret(qsizetype pos, bool keepAnchor);
-    qsizetype stepLeft(qsizetype pos) const;
-    qsizetype stepRight(qsizetype pos) const;
-    qsizetype hitTest(QPoint p) const;
-    void updateMetrics();
-    struct Glyph;
-    bool shapeGlyph(const QString &text, Glyph &g, qreal &width);
-    void updateWrapWidth();
-    void scheduleFrame();
-    void frame();
-    void syncScrollBar();
-    void ensureCaretVisible();
-    int pageRows() const;
-    int topRow() const;
-    void restartBlink();
-    struct GlyphBatch;
-    void paintRow(QPainter &p, GlyphBatch &batch, qsizetype row, qreal y, qsizetype selStart,
-                  qsizetype selEnd);
-
-    ScreenModel m_model;
-    qsizetype m_cursor = 0;
-    qsizetype m_anchor = 0;
-    qint64 m_preferredX = -1;
-    bool m_caretScrollPending = false;
-    bool m_framePending = false;
-    bool m_caretShown = true;
-    bool m_dragging = false;
     // How each byte is drawn: up to two glyphs of one of m_rawFonts, placed by our own advances
     // so that text and caret always agree; dim when it stands for a control code.
     struct Glyph
@@ -115,6 +82,39 @@ private:
         bool dim = false;
         bool framed = false;
     };
+    struct GlyphBatch;
+
+    void typeCharacter(int code);
+    void deleteBack();
+    void deleteForward();
+    void selectWordAt(qsizetype pos);
+    bool navigate(QKeyEvent *e);
+    void replaceSelection(QByteArrayView bytes);
+    void moveCaret(qsizetype pos, bool keepAnchor);
+    qsizetype stepLeft(qsizetype pos) const;
+    qsizetype stepRight(qsizetype pos) const;
+    qsizetype hitTest(QPoint p) const;
+    void updateMetrics();
+    bool shapeGlyph(const QString &text, Glyph &g, qreal &width);
+    void updateWrapWidth();
+    void scheduleFrame();
+    void frame();
+    void syncScrollBar();
+    void ensureCaretVisible();
+    int pageRows() const;
+    int topRow() const;
+    void restartBlink();
+    void paintRow(QPainter &p, GlyphBatch &batch, qsizetype row, qreal y, qsizetype selStart,
+                  qsizetype selEnd);
+
+    ScreenModel m_model;
+    qsizetype m_cursor = 0;
+    qsizetype m_anchor = 0;
+    qint64 m_preferredX = -1;
+    bool m_caretScrollPending = false;
+    bool m_framePending = false;
+    bool m_caretShown = true;
+    bool m_dragging = false;
     std::array<Glyph, 256> m_glyphs;
     QList<QRawFont> m_rawFonts;
     QFont m_drawFont;
