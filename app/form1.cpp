@@ -172,6 +172,8 @@ void Form1::wireEvents()
     connect(chkShowControl, &QCheckBox::toggled, this, &Form1::chkShowControl_clicked);
     connect(btnOpen, &QPushButton::clicked, this, &Form1::btnOpen_clicked);
     connect(btnClose, &QPushButton::clicked, this, &Form1::btnClose_clicked);
+    connect(MSComm1, &SerialPortControl::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(Text1, &Screen::KeyPress, this, &Form1::Text1_KeyPress);
 }
 
 QString Form1::ControlName(qint16 code) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/portmap.h"
+#include "terminal/notation.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -72,9 +73,14 @@ public slots:
     void chkShowControl_clicked();
     void btnOpen_clicked();
     void btnClose_clicked();
+    void MSComm1_OnComm();
+    void Text1_KeyPress(int &KeyAscii);
 
 private:
     void createControls();
     void createMenu();
     void wireEvents();
+
+    // The notation of every byte, built from ControlNames when first needed.
+    NotationTable m_notation;
 };
