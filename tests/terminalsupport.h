@@ -1,0 +1,73 @@
+#pragma once
+
+// The terminal window on a real pseudo-terminal with the peer tool at the other end.
+
+#include "app/form1.h"
+#include "serial/serialportcontrol.h"
+#include "terminal/screen.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+
+// A window whose COM1 is the peer's pty and nothing else.
+class Terminal
+{
+public:
+    explicit Terminal(const QStringList &peerArguments)
+        : peer(peerArguments), window(PortMap::build(portEnvironment({{1, peer.path()}}), {}))
+    {
+        window.Form_Load();
+        window.show();
+    }
+
+    // Opens COM1 as the user does: the first listed port, default settings, Open Port.
+    bool open()
+    {
+        window.btnOpen->click();
+        return window.MSComm1->portOpen();
+    }
+
+    Peer peer;
+    Form1 window;
+};
+
+// One key press that produces the given text, as the keyboard delivers it.
+inline void typeKey(QWidget *widget, Qt::Key key, const QString &text,
+                    Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(widget, &release);
+}
+
+// The bracketed notation of a byte string, written out independently of the program's table.
+inline QByteArray expectedNotation(const QByteArray &bytes)
+{
+    static const char *const controls[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                             "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                             "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                             "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    for (const char ch : bytes) {
+        const uchar c = uchar(ch);
+        if (c < 32)
+            out += '[' + QByteArray(controls[c]) + ']';
+        else if (c > 127)
+            out += QByteArray("[") + hex[c / 16] + hex[c % 16] + ']';
+        else
+            out += char(c);
+    }
+    return out;
+}
+
+inline QByteArray all256()
+{
+    QByteArray bytes(256, Qt::Uninitialized);
+    for (int c = 0; c < 256; ++c)
+        bytes[c] = char(c);
+    return bytes;
+}

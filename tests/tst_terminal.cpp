@@ -1,0 +1,355 @@
+#include "terminalsupport.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The port under the control, to see how much has arrived before the handler runs.
+QSerialPort *serialPort(Form1 &window)
+{
+    return window.MSComm1->findChild<QSerialPort *>();
+}
+
+// Holds received bytes back from the handler until the test raises the event itself.
+void holdEvents(Form1 &window)
+{
+    window.MSComm1->blockSignals(true);
+}
+
+bool waitForInput(Form1 &window, qint64 count)
+{
+    QSerialPort *port = serialPort(window);
+    const QDeadlineTimer deadline(10000);
+    while (port && port->bytesAvailable() < count && !deadline.hasExpired())
+        QTest::qWait(10);
+    return port && port->bytesAvailable() == count;
+}
+
+} // namespace
+
+class TestTerminal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void controlNameIsTheTable();
+    void receiveAll256_data();
+    void receiveAll256();
+    void oneLargeRead_data();
+    void oneLargeRead();
+    void lineEndsPerEvent();
+    void notationSwitchAtNextEvent();
+    void receiveMovesCaretToEnd();
+    void echo_data();
+    void echo();
+    void echoLandsAtEnd();
+    void duplexSwitchAtNextKey();
+    void keysWhilePortClosed();
+    void shellAnswers();
+    void peerVanishes();
+};
+
+void TestTerminal::controlNameIsTheTable()
+{
+    Form1 window(PortMap::build(QProcessEnvironment(), {}));
+    window.Form_Load();
+    for (int code : {-32768, -1, 0, 1, 13, 27, 31, 32, 127, 128, 255, 256, 32767})
+        QCOMPARE(window.ControlName(qint16(code)), controlName(window.ControlNames, qint16(code)));
+    QCOMPARE(window.ControlName(0), QStringLiteral("NUL"));
+    QCOMPARE(window.ControlName(31), QStringLiteral("US"));
+    QCOMPARE(window.ControlName(32), QStringLiteral("[??]"));
+    QCOMPARE(window.ControlName(-1), QStringLiteral("[??]"));
+}
+
+void TestTerminal::receiveAll256_data()
+{
+    QTest::addColumn<bool>("notation");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::newRow("notation") << true << expectedNotation(all256());
+    // No LF CR pair among 0..255 in order, so raw display keeps every byte as it came.
+    QTest::newRow("raw") << false << all256();
+}
+
+void TestTerminal::receiveAll256()
+{
+    QFETCH(bool, notation);
+    QFETCH(QByteArray, shown);
+    Terminal t({"--wait-open", "--delay", "300", "--send-all256"});
+    t.window.chkShowControl->setChecked(notation);
+    auto modal = answerNextModal(QMessageBox::Ok, 2000);
+    QVERIFY(t.open());
+    QTRY_COMPARE(t.window.Text1->length(), shown.size());
+    QCOMPARE(t.window.Text1->bytes(), shown);
+    QCOMPARE(t.window.Text1->cursorPosition(), shown.size());
+    QVERIFY(t.window.RxBuffer.isEmpty());
+    QVERIFY(!modal->shown);
+}
+
+// Any length renders in one event: no counter limits the notation.
+void TestTerminal::oneLargeRead_data()
+{
+    QTest::addColumn<bool>("notation");
+    QTest::newRow("notation") << true;
+    QTest::newRow("raw") << false;
+}
+
+void TestTerminal::oneLargeRead()
+{
+    QFETCH(bool, notation);
+    const int size = 100000;
+    Terminal t(
+        {"--wait-open", "--delay", "300", "--flood", QString::number(size), "--pattern", "all256"});
+    t.window.chkShowControl->setChecked(notation);
+    holdEvents(t.window);
+    QVERIFY(t.open());
+    QVERIFY(waitForInput(t.window, size));
+
+    auto modal = answerNextModal(QMessageBox::Ok, 2000);
+    t.window.MSComm1_OnComm();
+    QByteArray sent;
+    for (int i = 0; i < size; ++i)
+        sent.append(char(i & 0xff));
+    const QByteArray shown = notation ? expectedNotation(sent) : sent;
+    QCOMPARE(t.window.Text1->length(), shown.size());
+    QVERIFY(t.window.Text1->bytes() == shown);
+    QCOMPARE(t.window.Text1->cursorPosition(), shown.size());
+    QVERIFY(t.window.RxBuffer.isEmpty());
+    QTest::qWait(50);
+    QVERIFY(!modal->shown);
+}
+
+// Each event converts its own text: a pair split between two events stays as it came.
+void TestTerminal::lineEndsPerEvent()
+{
+    Terminal t({"--echo"});
+    t.window.chkShowControl->setChecked(false);
+    holdEvents(t.window);
+    QVERIFY(t.open());
+
+    t.window.MSComm1->setOutput("A\n\rB\r\n\r\n\n");
+    QVERIFY(waitForInput(t.window, 9));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("A\r\nB\r\r\n\n\n"));
+
+    t.window.MSComm1->setOutput("\rC\x1b\x80\xff");
+    QVERIFY(waitForInput(t.window, 5));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("A\r\nB\r\r\n\n\n\rC\x1b\x80\xff"));
+}
+
+void TestTerminal::notationSwitchAtNextEvent()
+{
+    Terminal t({"--echo"});
+    holdEvents(t.window);
+    QVERIFY(t.open());
+
+    t.window.MSComm1->setOutput("\x01\n\r");
+    QVERIFY(waitForInput(t.window, 3));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[SOH][LF][CR]"));
+
+    t.window.chkShowControl->click();
+    QVERIFY(!t.window.chkShowControl->isChecked());
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[SOH][LF][CR]"));
+    t.window.MSComm1->setOutput("\x01\n\r");
+    QVERIFY(waitForInput(t.window, 3));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[SOH][LF][CR]\x01\r\n"));
+
+    t.window.chkShowControl->click();
+    t.window.MSComm1->setOutput("\xe9");
+    QVERIFY(waitForInput(t.window, 1));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[SOH][LF][CR]\x01\r\n[E9]"));
+}
+
+void TestTerminal::receiveMovesCaretToEnd()
+{
+    Terminal t({"--echo"});
+    QVERIFY(t.open());
+    t.window.Text1->setText(QStringLiteral("first line"));
+    t.window.Text1->setCursorPosition(3);
+    // A selection from the caret towards the start.
+    typeKey(t.window.Text1, Qt::Key_Home, QString(), Qt::ShiftModifier);
+
+    t.window.MSComm1->setOutput("xyz");
+    QTRY_COMPARE(t.window.Text1->bytes(), QByteArray("first linexyz"));
+    QCOMPARE(t.window.Text1->cursorPosition(), 13);
+
+    // An event with nothing waiting only moves the caret.
+    t.window.Text1->setCursorPosition(2);
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("first linexyz"));
+    QCOMPARE(t.window.Text1->cursorPosition(), 13);
+}
+
+void TestTerminal::echo_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("fullDuplex");
+    QTest::addColumn<bool>("notation");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("echo");
+
+    struct Key
+    {
+        const char *name;
+        Qt::Key key;
+        QString text;
+        Qt::KeyboardModifiers modifiers;
+        QByteArray sent;
+        QByteArray notationEcho;
+        QByteArray plainEcho;
+    };
+    const Key keys[] = {
+        {"Enter", Qt::Key_Return, "\r", {}, "\r", "[CR]\r\n", "\r\n"},
+        {"Backspace", Qt::Key_Backspace, "\b", {}, "\b", "[BS]", ""},
+        {"Escape", Qt::Key_Escape, "\x1b", {}, "\x1b", "[ESC]", ""},
+        {"Ctrl+A", Qt::Key_A, "\x01", Qt::ControlModifier, "\x01", "[SOH]", ""},
+        {"DEL", Qt::Key_Delete, "\x7f", {}, "\x7f", "\x7f", ""},
+        {"e acute", Qt::Key_Eacute, QString(QChar(233)), {}, "\xe9", "[E9]", ""},
+        {"letter", Qt::Key_A, "a", {}, "a", "a", "a"},
+        {"outside Latin-1", Qt::Key_unknown, QString(QChar(0x20ac)), {}, "?", "?", "?"},
+    };
+    for (const Key &k : keys) {
+        const int modifiers = int(k.modifiers.toInt());
+        QTest::addRow("half, notation, %s", k.name)
+            << int(k.key) << k.text << modifiers << false << true << k.sent << k.notationEcho;
+        QTest::addRow("half, plain, %s", k.name)
+            << int(k.key) << k.text << modifiers << false << false << k.sent << k.plainEcho;
+        QTest::addRow("full, notation, %s", k.name)
+            << int(k.key) << k.text << modifiers << true << true << k.sent << QByteArray();
+        QTest::addRow("full, plain, %s", k.name)
+            << int(k.key) << k.text << modifiers << true << false << k.sent << QByteArray();
+    }
+}
+
+void TestTerminal::echo()
+{
+    QFETCH(int, key);
+    QFETCH(QString, text);
+    QFETCH(int, modifiers);
+    QFETCH(bool, fullDuplex);
+    QFETCH(bool, notation);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, echo);
+
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("record"));
+    Terminal t({"--record", record});
+    QVERIFY(t.open());
+    t.window.chkDuplex->setChecked(fullDuplex);
+    t.window.chkShowControl->setChecked(notation);
+    t.window.Text1->setText(QStringLiteral("before"));
+
+    typeKey(t.window.Text1, Qt::Key(key), text, Qt::KeyboardModifiers::fromInt(modifiers));
+    QTRY_COMPARE(readWhole(record), sent);
+    // The key was consumed: nothing but the echo reached the screen.
+    QCOMPARE(t.window.Text1->bytes(), "before" + echo);
+    if (!fullDuplex)
+        QCOMPARE(t.window.Text1->cursorPosition(), t.window.Text1->length());
+}
+
+void TestTerminal::echoLandsAtEnd()
+{
+    Terminal t({});
+    QVERIFY(t.open());
+    t.window.chkDuplex->setChecked(false);
+    t.window.chkShowControl->setChecked(false);
+    t.window.Text1->setText(QStringLiteral("hello world"));
+    t.window.Text1->setCursorPosition(0);
+    typeKey(t.window.Text1, Qt::Key_End, QString(), Qt::ShiftModifier);
+    typeKey(t.window.Text1, Qt::Key_X, "x");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("hello worldx"));
+    QCOMPARE(t.window.Text1->cursorPosition(), 12);
+    // With the caret moved back, the next echo still goes to the end.
+    t.window.Text1->setCursorPosition(5);
+    typeKey(t.window.Text1, Qt::Key_Y, "y");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("hello worldxy"));
+    QCOMPARE(t.window.Text1->cursorPosition(), 13);
+}
+
+void TestTerminal::duplexSwitchAtNextKey()
+{
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("record"));
+    Terminal t({"--record", record});
+    QVERIFY(t.open());
+    typeKey(t.window.Text1, Qt::Key_A, "a");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray());
+
+    t.window.chkDuplex->click();
+    QVERIFY(!t.window.chkDuplex->isChecked());
+    typeKey(t.window.Text1, Qt::Key_Escape, "\x1b");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[ESC]"));
+
+    t.window.chkShowControl->click();
+    typeKey(t.window.Text1, Qt::Key_Escape, "\x1b");
+    typeKey(t.window.Text1, Qt::Key_B, "b");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[ESC]b"));
+
+    t.window.chkDuplex->click();
+    typeKey(t.window.Text1, Qt::Key_C, "c");
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("[ESC]b"));
+    QTRY_COMPARE(readWhole(record), QByteArray("a\x1b\x1b"
+                                               "bc"));
+}
+
+// Without an open port each key shows the message and is then typed by the screen itself.
+void TestTerminal::keysWhilePortClosed()
+{
+    Terminal t({});
+    t.window.chkDuplex->setChecked(false);
+    t.window.Text1->setText(QStringLiteral("ab"));
+    t.window.Text1->setCursorPosition(1);
+    for (const char *key : {"x", "y"}) {
+        auto modal = answerNextModal(QMessageBox::Ok);
+        typeKey(t.window.Text1, Qt::Key_X, QString::fromLatin1(key));
+        QVERIFY(modal->shown);
+        QCOMPARE(modal->title, QStringLiteral("Quorline"));
+        QCOMPARE(modal->text, QStringLiteral("Error sending output .. port probably not open"));
+    }
+    QCOMPARE(t.window.Text1->bytes(), QByteArray("axyb"));
+}
+
+void TestTerminal::shellAnswers()
+{
+    Terminal t({"--exec", "sh"});
+    QVERIFY(t.open());
+    QTest::keyClicks(t.window.Text1, "echo hi");
+    QTest::keyClick(t.window.Text1, Qt::Key_Return);
+    // The shell's terminal echoes the command line; its answer follows on a line of its own.
+    QTRY_VERIFY_WITH_TIMEOUT(t.window.Text1->bytes().contains("echo hi[CR][LF]hi[CR][LF]"), 10000);
+}
+
+void TestTerminal::peerVanishes()
+{
+    Terminal t(
+        {"--wait-open", "--flood", "100000000", "--pattern", "random", "--hangup-after", "700"});
+    // Watches until the vanishing has been handled, so that the message below is its own.
+    auto modal = answerNextModal(QMessageBox::Ok, 3000);
+    QElapsedTimer watch;
+    watch.start();
+    QVERIFY(t.open());
+    QTRY_VERIFY_WITH_TIMEOUT(!t.window.MSComm1->portOpen(), 10000);
+    const qsizetype shown = t.window.Text1->length();
+    QVERIFY(shown > 0);
+    QTest::qWait(qMax<qint64>(300, 3100 - watch.elapsed()));
+    QCOMPARE(t.window.Text1->length(), shown);
+    QVERIFY(!modal->shown);
+
+    // The port is closed now: a key brings the usual message.
+    auto message = answerNextModal(QMessageBox::Ok);
+    typeKey(t.window.Text1, Qt::Key_A, "a");
+    QVERIFY(message->shown);
+    QCOMPARE(message->text, QStringLiteral("Error sending output .. port probably not open"));
+}
+
+QTEST_MAIN(TestTerminal)
+#include "tst_terminal.moc"
