@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 namespace {
 
 // The port under the control, to see how much has arrived before the handler runs.
@@ -18,6 +20,18 @@ QSerialPort *serialPort(Form1 &window)
 void holdEvents(Form1 &window)
 {
     window.MSComm1->blockSignals(true);
+}
+
+// Bytes of address space the test process holds.
+qint64 addressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
 }
 
 bool waitForInput(Form1 &window, qint64 count)
@@ -41,6 +55,7 @@ private slots:
     void receiveAll256();
     void oneLargeRead_data();
     void oneLargeRead();
+    void failedEventKeepsText();
     void lineEndsPerEvent();
     void notationSwitchAtNextEvent();
     void receiveMovesCaretToEnd();
@@ -120,6 +135,45 @@ void TestTerminal::oneLargeRead()
     QVERIFY(t.window.RxBuffer.isEmpty());
     QTest::qWait(50);
     QVERIFY(!modal->shown);
+}
+
+// An event that runs out of memory shows the message, and its text comes with the next event.
+void TestTerminal::failedEventKeepsText()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("The address sanitizer reserves more address space than a limit can leave");
+#else
+    Terminal t({"--echo"});
+    holdEvents(t.window);
+    QVERIFY(t.open());
+    // Lines, so that the screen takes the recovered text at once.
+    const QByteArray kept = QByteArray("\x01 kept line\r\n").repeated(256 << 10);
+    t.window.RxBuffer = kept;
+
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_AS, &old), 0);
+    auto modal = answerNextModal(QMessageBox::Ok);
+    {
+        // Room for the message box, not for the rendered text.
+        rlimit tight = old;
+        tight.rlim_cur = rlim_t(addressSpaceInUse() + (12 << 20));
+        QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
+        t.window.MSComm1_OnComm();
+        QCOMPARE(setrlimit(RLIMIT_AS, &old), 0);
+    }
+    QVERIFY(modal->shown);
+    QCOMPARE(modal->text, QStringLiteral("ERror in receive routine, std::bad_alloc"));
+    QVERIFY(t.window.RxBuffer == kept);
+    QCOMPARE(t.window.Text1->length(), 0);
+
+    t.window.chkShowControl->setChecked(false);
+    t.window.MSComm1->setOutput("new");
+    QVERIFY(waitForInput(t.window, 3));
+    t.window.MSComm1_OnComm();
+    QCOMPARE(t.window.Text1->length(), kept.size() + 3);
+    QVERIFY(t.window.Text1->bytes() == kept + "new");
+    QVERIFY(t.window.RxBuffer.isEmpty());
+#endif
 }
 
 // Each event converts its own text: a pair split between two events stays as it came.
