@@ -33,6 +33,33 @@ public:
     Form1 window;
 };
 
+// Answers with OK every message box that comes up while it lives, as a user would, and keeps
+// what they said. Unlike a one-shot watcher it cannot outlive its test and take another's box.
+class ModalWatch
+{
+public:
+    ModalWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                titles.append(box->windowTitle());
+                texts.append(box->text());
+                if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                    ok->click();
+                else
+                    box->reject();
+            }
+        });
+        m_timer.start(10);
+    }
+
+    QStringList titles;
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
 // One key press that produces the given text, as the keyboard delivers it.
 inline void typeKey(QWidget *widget, Qt::Key key, const QString &text,
                     Qt::KeyboardModifiers modifiers = Qt::NoModifier)

@@ -1,0 +1,325 @@
+// The whole receive path: the peer tool floods a pty, OnComm reads it, the notation or the line-end
+// conversion renders it and the screen of a shown (offscreen) window takes it. Also the delay from
+// a key press to its byte at the peer while a flood runs.
+// Usage: bench_terminal [--mb N] [--keys N]; each case runs in a process of its own.
+#include "app/form1.h"
+#include "serial/serialportcontrol.h"
+#include "terminal/notation.h"
+#include "terminal/screen.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double MB = 1024.0 * 1024.0;
+using Clock = std::chrono::steady_clock;
+
+qint64 residentBytes()
+{
+    FILE *f = std::fopen("/proc/self/statm", "r");
+    long pages = 0;
+    long resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return qint64(resident) * sysconf(_SC_PAGESIZE);
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Random bytes, or text lines of printable characters ending in CR LF.
+QByteArray input(bool text, qsizetype size)
+{
+    std::mt19937 rng(7);
+    QByteArray bytes(size, Qt::Uninitialized);
+    if (!text) {
+        for (char &c : bytes)
+            c = char(rng() & 0xff);
+        return bytes;
+    }
+    qsizetype column = 0;
+    const qsizetype width = 72;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (column == width) {
+            bytes[i] = '\r';
+        } else if (column == width + 1) {
+            bytes[i] = '\n';
+            column = -1;
+        } else {
+            bytes[i] = char(32 + rng() % 95);
+        }
+        ++column;
+    }
+    return bytes;
+}
+
+struct Peer
+{
+    QProcess process;
+    QString path;
+
+    bool start(const QStringList &arguments)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(QUORPEER_PATH), arguments);
+        if (!process.waitForStarted(5000))
+            return false;
+        while (!process.canReadLine())
+            if (!process.waitForReadyRead(5000))
+                return false;
+        path = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return !path.isEmpty();
+    }
+    ~Peer()
+    {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(1000);
+    }
+};
+
+struct Window
+{
+    Form1 form;
+    explicit Window(const QString &device)
+        : form(PortMap::build(
+              [&device] {
+                  QProcessEnvironment env;
+                  env.insert(QStringLiteral("QUORLINE_COM1"), device);
+                  return env;
+              }(),
+              {}))
+    {
+        form.Form_Load();
+        form.show();
+    }
+};
+
+// Runs the event loop until done() holds or nothing changes for the stall time.
+bool runUntil(const std::function<bool()> &done, const std::function<qint64()> &progress)
+{
+    QElapsedTimer sinceChange;
+    sinceChange.start();
+    qint64 last = progress();
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const qint64 now = progress();
+        if (now != last) {
+            last = now;
+            sinceChange.restart();
+        } else if (sinceChange.elapsed() > 15000) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int throughputCase(bool notation, bool text, qsizetype size)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("input"));
+    const QByteArray bytes = input(text, size);
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return 2;
+    }
+    Peer peer;
+    if (!peer.start({"--wait-open", "--send-file", file}))
+        return 2;
+    Window w(peer.path);
+    w.form.chkShowControl->setChecked(notation);
+
+    qsizetype expected = bytes.size();
+    if (notation)
+        expected = NotationTable(w.form.ControlNames).rendered(bytes).size();
+    const qint64 residentBefore = residentBytes();
+
+    // Rate of each tenth of the screen's growth, to see whether appending stays flat.
+    std::vector<double> segmentSeconds;
+    QElapsedTimer clock;
+    qint64 segmentStart = 0;
+    qsizetype nextMark = expected / 10;
+    QObject::connect(w.form.MSComm1, &SerialPortControl::OnComm, &w.form,
+                     [&w, &clock, &segmentSeconds, &segmentStart, &nextMark, expected] {
+                         while (w.form.Text1->length() >= nextMark && nextMark > 0 &&
+                                segmentSeconds.size() < 10) {
+                             const qint64 now = clock.nsecsElapsed();
+                             segmentSeconds.push_back(double(now - segmentStart) / 1e9);
+                             segmentStart = now;
+                             nextMark = expected / 10 * qsizetype(segmentSeconds.size() + 1);
+                         }
+                     });
+
+    const double cpuBefore = cpuSeconds();
+    clock.start();
+    w.form.btnOpen->click();
+    if (!w.form.MSComm1->portOpen())
+        return 2;
+    const bool done = runUntil([&w, expected] { return w.form.Text1->length() >= expected; },
+                               [&w] { return qint64(w.form.Text1->length()); });
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    const qint64 resident = residentBytes();
+    const double inputMB = double(size) / MB;
+    const bool exact = done && w.form.Text1->length() == expected;
+
+    std::printf("%-8s %-6s %8.2f MB in  %8.2f MB shown  %7.2f MB/s  %6.3f CPU s/MB  "
+                "RSS %7.1f MB (%.2f B per input byte)%s\n",
+                notation ? "notation" : "raw", text ? "lines" : "random", inputMB,
+                double(expected) / MB, inputMB / seconds, cpu / inputMB, double(resident) / MB,
+                double(resident - residentBefore) / double(size),
+                exact ? "" : (done ? "  (screen length differs)" : "  (stalled)"));
+    std::printf("         MB/s of input per tenth of the screen:");
+    for (double s : segmentSeconds)
+        std::printf(" %.1f", inputMB / 10 / s);
+    std::printf("\n");
+    std::fflush(stdout);
+    return exact ? 0 : 1;
+}
+
+// Presses keys while a flood runs; a watcher thread sees each byte arrive in the peer's record.
+int keyDelayCase(int keys)
+{
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("record"));
+    Peer peer;
+    if (!peer.start(
+            {"--wait-open", "--flood", "100000000000", "--pattern", "random", "--record", record}))
+        return 2;
+    Window w(peer.path);
+    w.form.btnOpen->click();
+    if (!w.form.MSComm1->portOpen())
+        return 2;
+
+    std::vector<Clock::time_point> pressed;
+    std::vector<Clock::time_point> arrived;
+    std::atomic<bool> stop = false;
+    const QByteArray recordPath = record.toLocal8Bit();
+    std::thread watcher([&arrived, &stop, &recordPath, keys] {
+        while (!stop && int(arrived.size()) < keys) {
+            struct stat st
+            {
+            };
+            if (::stat(recordPath.constData(), &st) == 0)
+                while (int(arrived.size()) < std::min<qint64>(st.st_size, keys))
+                    arrived.push_back(Clock::now());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+
+    // Let the flood get going and the screen fill before the first key.
+    QElapsedTimer warmUp;
+    warmUp.start();
+    while (warmUp.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const qsizetype shownBefore = w.form.Text1->length();
+
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, &w.form, [&w, &pressed, keys, &presser] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, QStringLiteral("k"));
+        pressed.push_back(Clock::now());
+        QApplication::sendEvent(w.form.Text1, &press);
+        if (int(pressed.size()) >= keys)
+            presser.stop();
+    });
+    presser.start(100);
+    QElapsedTimer limit;
+    limit.start();
+    while ((int(pressed.size()) < keys || presser.isActive()) && limit.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // Keep reading the flood until the last key has arrived or a second has passed.
+    QElapsedTimer tail;
+    tail.start();
+    while (tail.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    stop = true;
+    watcher.join();
+    const qsizetype shownDuring = w.form.Text1->length() - shownBefore;
+
+    std::vector<double> delays;
+    for (size_t i = 0; i < arrived.size() && i < pressed.size(); ++i)
+        delays.push_back(
+            std::chrono::duration<double, std::milli>(arrived[i] - pressed[i]).count());
+    std::sort(delays.begin(), delays.end());
+    if (delays.empty()) {
+        std::printf("key delay: no key reached the peer (%zu pressed)\n", pressed.size());
+        return 1;
+    }
+    std::printf("key delay during a flood (notation on, random): %zu of %zu keys arrived, "
+                "median %.2f ms, 90%% %.2f ms, max %.2f ms; %.1f MB shown meanwhile\n",
+                delays.size(), pressed.size(), delays[delays.size() / 2],
+                delays[delays.size() * 9 / 10], delays.back(), double(shownDuring) / MB);
+    std::fflush(stdout);
+    return int(delays.size()) == keys ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    const auto option = [&args](const QString &name, const QString &fallback) {
+        const qsizetype i = args.indexOf(name);
+        return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
+    };
+    const double mb = option(QStringLiteral("--mb"), QStringLiteral("100")).toDouble();
+    const int keys = option(QStringLiteral("--keys"), QStringLiteral("30")).toInt();
+    const QString only = option(QStringLiteral("--case"), QString());
+
+    if (only == QLatin1String("keys"))
+        return keyDelayCase(keys);
+    if (!only.isEmpty()) {
+        const bool notation = only.startsWith(QLatin1String("notation"));
+        const bool text = only.endsWith(QLatin1String("lines"));
+        return throughputCase(notation, text, qsizetype(mb * MB));
+    }
+
+    std::printf("screen widget: %s\n", Screen::staticMetaObject.superClass()->className());
+    std::fflush(stdout);
+    int failures = 0;
+    for (const char *name :
+         {"notation-random", "raw-random", "notation-lines", "raw-lines", "keys"}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--case", name, "--mb", QString::number(mb), "--keys", QString::number(keys)});
+        child.waitForFinished(-1);
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+            std::printf("%s: failed (exit %d)\n", name, child.exitCode());
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
