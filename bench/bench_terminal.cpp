@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -165,11 +166,13 @@ int throughputCase(bool notation, bool text, qsizetype size)
 
     // Rate of each tenth of the screen's growth, to see whether appending stays flat.
     std::vector<double> segmentSeconds;
+    qint64 events = 0;
     QElapsedTimer clock;
     qint64 segmentStart = 0;
     qsizetype nextMark = expected / 10;
     QObject::connect(w.form.MSComm1, &SerialPortControl::OnComm, &w.form,
-                     [&w, &clock, &segmentSeconds, &segmentStart, &nextMark, expected] {
+                     [&w, &clock, &segmentSeconds, &segmentStart, &nextMark, &events, expected] {
+                         ++events;
                          while (w.form.Text1->length() >= nextMark && nextMark > 0 &&
                                 segmentSeconds.size() < 10) {
                              const qint64 now = clock.nsecsElapsed();
@@ -198,7 +201,9 @@ int throughputCase(bool notation, bool text, qsizetype size)
                 double(expected) / MB, inputMB / seconds, cpu / inputMB, double(resident) / MB,
                 double(resident - residentBefore) / double(size),
                 exact ? "" : (done ? "  (screen length differs)" : "  (stalled)"));
-    std::printf("         MB/s of input per tenth of the screen:");
+    std::printf("         %lld events, %.0f input bytes per event; MB/s of input per tenth of "
+                "the screen:",
+                qlonglong(events), double(size) / double(qMax<qint64>(events, 1)));
     for (double s : segmentSeconds)
         std::printf(" %.1f", inputMB / 10 / s);
     std::printf("\n");
@@ -306,7 +311,12 @@ int main(int argc, char *argv[])
         return throughputCase(notation, text, qsizetype(mb * MB));
     }
 
-    std::printf("screen widget: %s\n", Screen::staticMetaObject.superClass()->className());
+    double load[3] = {};
+    if (getloadavg(load, 3) < 0)
+        load[0] = -1;
+    std::printf("screen widget: Screen over %s; load average %.2f on %ld cores\n",
+                Screen::staticMetaObject.superClass()->className(), load[0],
+                sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
     int failures = 0;
     for (const char *name :

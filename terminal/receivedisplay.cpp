@@ -12,19 +12,20 @@ void Form1::MSComm1_OnComm()
 {
     try {
         RxBuffer += MSComm1->input();
+        // RxBuffer stays raw until the screen has it: after a failure the next event shows it
+        // in the notation of that moment, rendered or converted exactly once.
+        QByteArray shown;
         if (chkShowControl->isChecked()) {
             if (!m_notation.isFor(ControlNames))
                 m_notation = NotationTable(ControlNames);
-            // Rendered apart, so that a failure keeps the raw text for the next event.
-            QByteArray rendered;
-            m_notation.appendRendered(RxBuffer, rendered);
-            RxBuffer = std::move(rendered);
+            m_notation.appendRendered(RxBuffer, shown);
         } else {
-            convertLineEnds(RxBuffer);
+            shown = RxBuffer;
+            convertLineEnds(shown);
         }
-        Text1->append(RxBuffer);
-        Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
+        Text1->append(shown);
         RxBuffer.clear();
+        Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
     } catch (const Failure &failure) {
         showMessage(this, QStringLiteral("ERror in receive routine, ") + failure.description());
     } catch (const std::exception &failure) {
