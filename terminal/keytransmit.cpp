@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 
+#include <climits>
 #include <exception>
 
 void Form1::Text1_KeyPress(int &KeyAscii)

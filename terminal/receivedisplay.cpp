@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 
+#include <climits>
 #include <exception>
 
 void Form1::MSComm1_OnComm()
