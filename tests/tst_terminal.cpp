@@ -21,6 +21,7 @@ void holdEvents(Form1 &window)
     window.MSComm1->blockSignals(true);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Bytes of address space the test process holds.
 qint64 addressSpaceInUse()
 {
@@ -32,6 +33,7 @@ qint64 addressSpaceInUse()
             return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
     return 0;
 }
+#endif
 
 bool waitForInput(Form1 &window, qint64 count)
 {
