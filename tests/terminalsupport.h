@@ -3,6 +3,7 @@
 // The terminal window on a real pseudo-terminal with the peer tool at the other end.
 
 #include "app/form1.h"
+#include "expectednotation.h"
 #include "serial/serialportcontrol.h"
 #include "terminal/screen.h"
 #include "testsupport.h"
@@ -68,27 +69,6 @@ inline void typeKey(QWidget *widget, Qt::Key key, const QString &text,
     QApplication::sendEvent(widget, &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
     QApplication::sendEvent(widget, &release);
-}
-
-// The bracketed notation of a byte string, written out independently of the program's table.
-inline QByteArray expectedNotation(const QByteArray &bytes)
-{
-    static const char *const controls[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                             "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                             "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                             "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-    static const char hex[] = "0123456789ABCDEF";
-    QByteArray out;
-    for (const char ch : bytes) {
-        const uchar c = uchar(ch);
-        if (c < 32)
-            out += '[' + QByteArray(controls[c]) + ']';
-        else if (c > 127)
-            out += QByteArray("[") + hex[c / 16] + hex[c % 16] + ']';
-        else
-            out += char(c);
-    }
-    return out;
 }
 
 inline QByteArray all256()
