@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "help/form2.h"
 #include "serial/serialportcontrol.h"
 #include "terminal/screen.h"
 
@@ -172,6 +173,9 @@ void Form1::wireEvents()
     connect(chkShowControl, &QCheckBox::toggled, this, &Form1::chkShowControl_clicked);
     connect(btnOpen, &QPushButton::clicked, this, &Form1::btnOpen_clicked);
     connect(btnClose, &QPushButton::clicked, this, &Form1::btnClose_clicked);
+    connect(help, &QAction::triggered, this, &Form1::help_triggered);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_clicked);
+    connect(Aboutbox, &QAction::triggered, this, &Form1::Aboutbox_triggered);
 }
 
 QString Form1::ControlName(qint16 code) const

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -17,6 +18,7 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class Form2;
 class Screen;
 class SerialPortControl;
 
@@ -32,6 +34,8 @@ public:
 
     // Start-up: runs once, before the window is first shown.
     void Form_Load();
+    // Its last step: help.txt from helpDirectory into Helpbox.
+    void loadHelpText();
 
     // The mnemonic of a code 0..31, "[??]" for any other.
     QString ControlName(qint16 code) const;
@@ -66,15 +70,24 @@ public:
     std::array<QString, 32> ControlNames;
     QByteArray RxBuffer;
 
+    // Where help.txt is looked for; empty means the program's own directory (tests set it).
+    QString helpDirectory;
+
 public slots:
     void ClearScreen_triggered();
     void chkDuplex_clicked();
     void chkShowControl_clicked();
     void btnOpen_clicked();
     void btnClose_clicked();
+    void help_triggered();
+    void Command1_clicked();
+    void Aboutbox_triggered();
 
 private:
     void createControls();
     void createMenu();
     void wireEvents();
+
+    // The About window, made on first use and kept for the run.
+    std::unique_ptr<Form2> form2;
 };
