@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "help/form2.h"
 #include "serial/serialportcontrol.h"
 #include "terminal/screen.h"
 
@@ -88,7 +89,9 @@ void Form1::createControls()
     place(Helpbox, 120, 360, 7695, 3255);
 
     Command1 = named(new QPushButton(QStringLiteral("Close Help"), HelpFrame), "Command1");
-    Command1->setFont(font());
+    QFont buttonFont = font(); // the window's default, not the panel's bold caption
+    buttonFont.setBold(false);
+    Command1->setFont(buttonFont);
     place(Command1, 6360, 3480, 1215, 375);
 
     const auto combo = [this, client](const char *name, const char *text) {
@@ -174,6 +177,9 @@ void Form1::wireEvents()
     connect(btnClose, &QPushButton::clicked, this, &Form1::btnClose_clicked);
     connect(MSComm1, &SerialPortControl::OnComm, this, &Form1::MSComm1_OnComm);
     connect(Text1, &Screen::KeyPress, this, &Form1::Text1_KeyPress);
+    connect(help, &QAction::triggered, this, &Form1::help_triggered);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_clicked);
+    connect(Aboutbox, &QAction::triggered, this, &Form1::Aboutbox_triggered);
 }
 
 QString Form1::ControlName(qint16 code) const

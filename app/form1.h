@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -18,6 +19,7 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class Form2;
 class Screen;
 class SerialPortControl;
 
@@ -33,6 +35,8 @@ public:
 
     // Start-up: runs once, before the window is first shown.
     void Form_Load();
+    // Its last step: help.txt from helpDirectory into Helpbox.
+    void loadHelpText();
 
     // The mnemonic of a code 0..31, "[??]" for any other.
     QString ControlName(qint16 code) const;
@@ -67,6 +71,9 @@ public:
     std::array<QString, 32> ControlNames;
     QByteArray RxBuffer;
 
+    // Where help.txt is looked for; empty means the program's own directory (tests set it).
+    QString helpDirectory;
+
 public slots:
     void ClearScreen_triggered();
     void chkDuplex_clicked();
@@ -75,6 +82,9 @@ public slots:
     void btnClose_clicked();
     void MSComm1_OnComm();
     void Text1_KeyPress(int &KeyAscii);
+    void help_triggered();
+    void Command1_clicked();
+    void Aboutbox_triggered();
 
 private:
     void createControls();
@@ -83,4 +93,6 @@ private:
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;
+    // The About window, made on first use and kept for the run.
+    std::unique_ptr<Form2> form2;
 };

@@ -53,4 +53,6 @@ void Form1::Form_Load()
     const QStringList &names = controlMnemonics();
     for (qsizetype k = 0; k < names.size(); ++k)
         ControlNames[k] = names[k];
+
+    loadHelpText();
 }

@@ -124,6 +124,9 @@ private slots:
 
         QCOMPARE(window.Text1->font().pointSizeF(), 9.75);
         QVERIFY(window.HelpFrame->font().bold());
+        QVERIFY(!window.Command1->font().bold());
+        QCOMPARE(window.Helpbox->font().pointSizeF(), 9.75);
+        QVERIFY(!window.Helpbox->font().bold());
         QCOMPARE(window.HelpFrame->palette().color(QPalette::Window), QColor(255, 224, 192));
         QCOMPARE(window.HelpFrame->palette().color(QPalette::WindowText), QColor(64, 64, 64));
 
