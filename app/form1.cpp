@@ -1,10 +1,12 @@
 #include "app/form1.h"
 
+#include "filesend/commondialog.h"
 #include "help/form2.h"
 #include "serial/serialportcontrol.h"
 #include "terminal/screen.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -45,6 +47,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     MSComm1 = named(new SerialPortControl(std::move(ports), this), "MSComm1");
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(0);
+    CommonDialog1 = named(new CommonDialog(this), "CommonDialog1");
 
     createControls();
     createMenu();
@@ -54,6 +57,12 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
 }
 
 Form1::~Form1() = default;
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    m_closing = true;
+    QMainWindow::closeEvent(event);
+}
 
 int Form1::twips(int value) const
 {
@@ -180,6 +189,8 @@ void Form1::wireEvents()
     connect(help, &QAction::triggered, this, &Form1::help_triggered);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_clicked);
     connect(Aboutbox, &QAction::triggered, this, &Form1::Aboutbox_triggered);
+    connect(SendFile, &QAction::triggered, this, &Form1::SendFile_triggered);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_timeout);
 }
 
 QString Form1::ControlName(qint16 code) const

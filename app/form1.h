@@ -13,12 +13,14 @@
 
 class QAction;
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class CommonDialog;
 class Form2;
 class Screen;
 class SerialPortControl;
@@ -62,11 +64,15 @@ public:
     QLabel *pcntlabel = nullptr;
     QTimer *Timer1 = nullptr;
     SerialPortControl *MSComm1 = nullptr;
+    CommonDialog *CommonDialog1 = nullptr;
 
     QAction *ClearScreen = nullptr;
     QAction *SendFile = nullptr;
     QAction *help = nullptr;
     QAction *Aboutbox = nullptr;
+
+    // Set once the window is being closed: a handler waiting in a yield ends without going on.
+    bool isClosing() const { return m_closing; }
 
     std::array<QString, 32> ControlNames;
     QByteArray RxBuffer;
@@ -85,6 +91,11 @@ public slots:
     void help_triggered();
     void Command1_clicked();
     void Aboutbox_triggered();
+    void SendFile_triggered();
+    void Timer1_timeout();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createControls();
@@ -95,4 +106,6 @@ private:
     NotationTable m_notation;
     // The About window, made on first use and kept for the run.
     std::unique_ptr<Form2> form2;
+
+    bool m_closing = false;
 };

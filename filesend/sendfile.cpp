@@ -1,0 +1,116 @@
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/messagebox.h"
+#include "filesend/commondialog.h"
+#include "filesend/linereader.h"
+#include "filesend/progresstext.h"
+#include "serial/serialportcontrol.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+
+namespace {
+
+// The bar's own range is int; the line count and the lines sent are kept on the bar beside it,
+// so that a send started during another's yield shares them as it shares the bar.
+constexpr const char *LinesProperty = "lineMaximum";
+constexpr const char *SentProperty = "lineValue";
+
+qint64 barMaximum(const QProgressBar *bar)
+{
+    return bar->property(LinesProperty).toLongLong();
+}
+
+qint64 barValue(const QProgressBar *bar)
+{
+    return bar->property(SentProperty).toLongLong();
+}
+
+void setBarMaximum(QProgressBar *bar, qint64 maximum)
+{
+    bar->setProperty(LinesProperty, maximum);
+    bar->setMaximum(barUnits(maximum, maximum));
+}
+
+void setBarValue(QProgressBar *bar, qint64 value)
+{
+    bar->setProperty(SentProperty, value);
+    bar->setValue(barUnits(value, barMaximum(bar)));
+}
+
+// About a tenth of a second of output at the port's rate, ten bits to a character.
+qint64 outputAhead(const SerialPortControl *port)
+{
+    return qMax<qint64>(1, port->baudRate() / 100);
+}
+
+// Handles the window's events; false once the window has gone or is closing, and the send must
+// end without touching it.
+bool yieldSend(const QPointer<Form1> &window,
+               QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents)
+{
+    QCoreApplication::processEvents(flags);
+    return window && !window->isClosing();
+}
+
+} // namespace
+
+void Form1::SendFile_triggered()
+{
+    const QPointer<Form1> window(this);
+    try {
+        if (!askOkCancel(this, QStringLiteral("Send File"),
+                         QStringLiteral("This function sends a file simply .. with no protocol")))
+            return;
+        CommonDialog1->ShowOpen();
+        if (!window || isClosing())
+            return;
+        if (CommonDialog1->fileName().isEmpty()) {
+            showMessage(this, QStringLiteral("No filename provided .."));
+            return;
+        }
+        const qint64 count = CountLines(CommonDialog1->fileName());
+
+        setBarMaximum(ProgressBar1, count);
+        ProgressBar1->show();
+        setBarValue(ProgressBar1, 0);
+        ProgressLabel->show();
+        pcntlabel->show();
+        pcntlabel->setText(QStringLiteral("0%"));
+
+        LineReader file(CommonDialog1->fileName());
+        while (!file.atEnd()) {
+            MSComm1->setOutput(file.readLine());
+            // The port takes any amount at once; the progress waits for the line to go out.
+            while (MSComm1->bytesToWrite() > outputAhead(MSComm1))
+                if (!yieldSend(window, QEventLoop::WaitForMoreEvents))
+                    return;
+            if (barValue(ProgressBar1) < barMaximum(ProgressBar1))
+                setBarValue(ProgressBar1, barValue(ProgressBar1) + 1);
+            pcntlabel->setText(percentText(barValue(ProgressBar1), barMaximum(ProgressBar1)));
+            if (!yieldSend(window))
+                return;
+        }
+        file.close();
+
+        Timer1->setInterval(2000);
+        Timer1->start();
+        while (Timer1->isActive())
+            if (!yieldSend(window, QEventLoop::WaitForMoreEvents))
+                return;
+
+        ProgressBar1->hide();
+        ProgressLabel->hide();
+        pcntlabel->hide();
+    } catch (const Failure &) {
+        if (window && !isClosing())
+            showMessage(this, QStringLiteral("Error during file send ... port not open?"));
+    }
+}
+
+void Form1::Timer1_timeout()
+{
+    Timer1->stop();
+}
