@@ -6,7 +6,8 @@ CommonDialog::CommonDialog(QWidget *parent) : QObject(parent), m_parent(parent) 
 
 void CommonDialog::ShowOpen()
 {
-    m_fileName = m_chooser(m_parent, m_fileName);
+    m_fileName =
+        m_chooser ? m_chooser(m_parent, m_fileName) : chooseWithDialog(m_parent, m_fileName);
 }
 
 QString CommonDialog::chooseWithDialog(QWidget *parent, const QString &lastName)

@@ -26,7 +26,7 @@ public:
     // Shows the dialog in its open-file mode and returns when the user has closed it.
     void ShowOpen();
 
-    // Replaces the real dialog, for tests that script the user's choice.
+    // Replaces the real dialog, for tests that script the user's choice; empty restores it.
     void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
 
 private:
@@ -34,5 +34,5 @@ private:
 
     QWidget *m_parent = nullptr;
     QString m_fileName;
-    Chooser m_chooser = &CommonDialog::chooseWithDialog;
+    Chooser m_chooser;
 };

@@ -1,0 +1,506 @@
+#include "sendfilesupport.h"
+
+#include "terminal/screen.h"
+
+#include <QCryptographicHash>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString Confirmation =
+    QStringLiteral("This function sends a file simply .. with no protocol");
+const QString SendError = QStringLiteral("Error during file send ... port not open?");
+
+// Lines "<tag>1" .. "<tag>n", each ended by LF.
+QByteArray numberedLines(const char *tag, int count)
+{
+    QByteArray all;
+    for (int i = 1; i <= count; ++i)
+        all += tag + QByteArray::number(i) + '\n';
+    return all;
+}
+
+QByteArray withoutLineEnds(QByteArray bytes)
+{
+    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    return bytes;
+}
+
+// Runs `action` once, during the yield that follows the line that brings the bar to `value`.
+void onceAtValue(Form1 &window, int value, std::function<void()> action)
+{
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(window.ProgressBar1, &QProgressBar::valueChanged, window.ProgressBar1,
+                     [value, done, action](int now) {
+                         if (now != value || *done)
+                             return;
+                         *done = true;
+                         QTimer::singleShot(0, action);
+                     });
+}
+
+bool hasSlot(const char *signature)
+{
+    return Form1::staticMetaObject.indexOfSlot(signature) >= 0;
+}
+
+} // namespace
+
+class TestSendFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cancelAtConfirmationDoesNothing()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        rig.choices << rig.file("abc\n");
+        ShowCounter bar(rig.window.ProgressBar1);
+        BoxAnswerer boxes({QMessageBox::Cancel});
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Send File"));
+        QCOMPARE(boxes.seen[0].text, Confirmation);
+        QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(boxes.seen[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(rig.chooserCalls, 0);
+        QCOMPARE(bar.shows, 0);
+        QTest::qWait(200);
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    void emptyNameIsRefused()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        rig.choices << QString();
+        ShowCounter bar(rig.window.ProgressBar1);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(rig.chooserCalls, 1);
+        QCOMPARE(boxes.texts(),
+                 QStringList({Confirmation, QStringLiteral("No filename provided ..")}));
+        QCOMPARE(boxes.seen[1].title, QStringLiteral("Quorline"));
+        QCOMPARE(boxes.seen[1].buttons, QMessageBox::Ok);
+        QCOMPARE(bar.shows, 0);
+        QVERIFY(!rig.window.pcntlabel->isVisible());
+    }
+
+    // A file that cannot be read fails at the count, before anything is shown or sent.
+    void unreadableFileFailsBeforeDisplay_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/quorline/file.txt");
+        QTest::newRow("directory") << QStringLiteral("/tmp");
+        QTest::newRow("read error") << QStringLiteral("/proc/self/mem");
+        QTest::newRow("endless device") << QStringLiteral("/dev/zero");
+    }
+
+    void unreadableFileFailsBeforeDisplay()
+    {
+        QFETCH(QString, path);
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        rig.choices << path;
+        ShowCounter bar(rig.window.ProgressBar1);
+        ShowCounter label(rig.window.pcntlabel);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList({Confirmation, SendError}));
+        QCOMPARE(boxes.seen[1].title, QStringLiteral("Quorline"));
+        QCOMPARE(boxes.seen[1].icon, QMessageBox::NoIcon);
+        QCOMPARE(bar.shows, 0);
+        QCOMPARE(label.shows, 0);
+        QTest::qWait(200);
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    void closedPortLeavesDisplayShowing()
+    {
+        SendRig rig;
+        rig.choices << rig.file("one\ntwo\nthree\n");
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList({Confirmation, SendError}));
+        QVERIFY(rig.window.ProgressBar1->isVisible());
+        QVERIFY(rig.window.ProgressLabel->isVisible());
+        QVERIFY(rig.window.pcntlabel->isVisible());
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral("0%"));
+        QCOMPARE(rig.window.ProgressBar1->maximum(), 3);
+        QCOMPARE(rig.window.ProgressBar1->value(), 0);
+        QVERIFY(!rig.window.Timer1->isActive());
+    }
+
+    void emptyFileWaitsThenHides()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        rig.choices << rig.file(QByteArray());
+        bool shownDuringWait = false;
+        QString labelDuringWait;
+        QTimer::singleShot(1000, &rig.window, [&rig, &shownDuringWait, &labelDuringWait] {
+            shownDuringWait =
+                rig.window.Timer1->isActive() && rig.window.ProgressBar1->isVisible() &&
+                rig.window.ProgressLabel->isVisible() && rig.window.pcntlabel->isVisible();
+            labelDuringWait = rig.window.pcntlabel->text();
+        });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QVERIFY(shownDuringWait);
+        QCOMPARE(labelDuringWait, QStringLiteral("0%"));
+        QCOMPARE(rig.window.ProgressBar1->maximum(), 0);
+        QVERIFY(!rig.window.ProgressBar1->isVisible());
+        QVERIFY(!rig.window.ProgressLabel->isVisible());
+        QVERIFY(!rig.window.pcntlabel->isVisible());
+        QVERIFY(!rig.window.Timer1->isActive());
+        QCOMPARE(rig.received(), QByteArray());
+    }
+
+    // The label shows the share of lines sent once each line has gone, and stays through the wait.
+    void threeLinesShowTheirShare()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort(115200));
+        rig.choices << rig.file("abc\r\ndef\nghi");
+        QStringList labels;
+        connect(rig.window.ProgressBar1, &QProgressBar::valueChanged, &rig.window,
+                [&rig, &labels] { labels << rig.window.pcntlabel->text(); });
+        QString labelDuringWait;
+        QTimer::singleShot(1000, &rig.window, [&rig, &labelDuringWait] {
+            if (rig.window.Timer1->isActive() && rig.window.pcntlabel->isVisible())
+                labelDuringWait = rig.window.pcntlabel->text();
+        });
+        ShowCounter bar(rig.window.ProgressBar1);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        // Read as each line raises the bar, i.e. before its own percentage is written.
+        QCOMPARE(labels, QStringList({"0%", " 33%", " 66%"}));
+        QCOMPARE(labelDuringWait, QStringLiteral(" 100%"));
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
+        QCOMPARE(bar.shows, 1);
+        QVERIFY(!rig.window.ProgressBar1->isVisible());
+        QVERIFY(!rig.window.pcntlabel->isVisible());
+        QCOMPARE(rig.receivedAtLeast(9), QByteArray("abcdefghi"));
+    }
+
+    // Beyond the old 16-bit count.
+    void fortyThousandLinesAllArrive()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        const QByteArray content = numberedLines("line ", 40000);
+        rig.choices << rig.file(content);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->maximum(), 40000);
+        QCOMPARE(rig.window.ProgressBar1->value(), 40000);
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
+        const QByteArray expected = withoutLineEnds(content);
+        QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
+    }
+
+    // The real dialog: the user types the path and accepts; then cancels the next time, which
+    // chooses nothing rather than the last file again.
+    void realDialogSendsBytesAsTheyStand()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        rig.window.CommonDialog1->setChooser({});
+        QByteArray content("crlf\r\nlf\ncr\r\xe9t\xe9\xff\x80\r\n\r\n\n\rend");
+        for (int b = 0; b < 256; ++b)
+            content += char(b);
+        QRandomGenerator random(7);
+        for (int i = 0; i < 70000; ++i)
+            content += char(random.bounded(256));
+        const QString path = rig.file(content);
+
+        // Types the path into the name box once it has the keyboard, as a user would, and
+        // presses Return; the second time it presses Escape.
+        QStringList dialogTitles;
+        QPointer<QFileDialog> current;
+        QDeadlineTimer giveUp;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, &rig.window, [&dialogTitles, &current, &giveUp, &path] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (dialog != current) {
+                current = dialog;
+                giveUp.setRemainingTime(10000);
+                dialogTitles << dialog->windowTitle();
+            }
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (QApplication::focusWidget() != edit && !giveUp.hasExpired())
+                return;
+            if (dialogTitles.size() == 1) {
+                QTest::keyClicks(edit, path);
+                QTest::keyClick(edit, Qt::Key_Return);
+            } else {
+                QTest::keyClick(edit, Qt::Key_Escape);
+            }
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        driver.start(20);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+        QCOMPARE(rig.window.CommonDialog1->fileName(), path);
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(dialogTitles.size(), 2);
+        QCOMPARE(boxes.texts(), QStringList({Confirmation, Confirmation,
+                                             QStringLiteral("No filename provided ..")}));
+        const QByteArray expected = withoutLineEnds(content);
+        QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
+        QTest::qWait(200);
+        QCOMPARE(rig.received().size(), expected.size());
+    }
+
+    // During a send, a typed key goes out between two lines and received data keeps reaching
+    // the screen.
+    void windowKeepsWorkingDuringSend()
+    {
+        if (!hasSlot("Text1_KeyPress(int&)") || !hasSlot("MSComm1_OnComm()"))
+            QSKIP("the keyboard and receive handlers are not in this build");
+        SendRig rig({"--wait-open", "--rate", "20", "--send", QString(200, u'r')});
+        QVERIFY(rig.openPort(115200));
+        rig.choices << rig.file("L1\nL2\nL3\nL4\n");
+        onceAtValue(rig.window, 2, [&rig] { QTest::keyClick(rig.window.Text1, 'k'); });
+        QList<qsizetype> screenDuringWait;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, &rig.window, [&rig, &screenDuringWait] {
+            if (rig.window.Timer1->isActive())
+                screenDuringWait << rig.window.Text1->length();
+        });
+        sampler.start(100);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.receivedAtLeast(9), QByteArray("L1L2kL3L4"));
+        QVERIFY(screenDuringWait.size() >= 10);
+        QVERIFY2(screenDuringWait.last() > screenDuringWait.first(),
+                 "nothing received reached the screen during the wait");
+    }
+
+    void closePortEndsSend()
+    {
+        SendRig rig;
+        rig.window.Form_Load();
+        rig.window.btnOpen->click();
+        QVERIFY(rig.window.MSComm1->portOpen());
+        const QByteArray content = numberedLines("n", 50);
+        rig.choices << rig.file(content);
+        onceAtValue(rig.window, 3, [&rig] { rig.window.btnClose->click(); });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList({Confirmation, SendError}));
+        QVERIFY(!rig.window.MSComm1->portOpen());
+        QVERIFY(rig.window.btnOpen->isEnabled());
+        QCOMPARE(rig.window.ProgressBar1->value(), 3);
+        QVERIFY(rig.window.ProgressBar1->isVisible());
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 6%"));
+        QVERIFY(!rig.window.Timer1->isActive());
+        // What went before the close may or may not have left the port; nothing after it did.
+        QTest::qWait(200);
+        const QByteArray got = rig.received();
+        QVERIFY2(withoutLineEnds(numberedLines("n", 3)).startsWith(got), got.constData());
+    }
+
+    // A send started during another's yield runs to its end, its wait included, before the
+    // first goes on with the bar as the second left it.
+    void secondSendRunsToItsEndFirst()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort(115200));
+        rig.choices << rig.file(numberedLines("a", 6)) << rig.file(numberedLines("b", 3));
+        onceAtValue(rig.window, 2, [&rig] { rig.window.SendFile->trigger(); });
+        QByteArray receivedAtFirstTick;
+        ShowCounter bar(rig.window.ProgressBar1);
+        connect(rig.window.Timer1, &QTimer::timeout, &rig.window, [&rig, &receivedAtFirstTick] {
+            if (receivedAtFirstTick.isEmpty())
+                receivedAtFirstTick = rig.received();
+        });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList({Confirmation, Confirmation}));
+        QCOMPARE(receivedAtFirstTick, QByteArray("a1a2b1b2b3"));
+        QCOMPARE(rig.receivedAtLeast(20), QByteArray("a1a2b1b2b3a3a4a5a6"));
+        QCOMPARE(bar.shows, 1);
+        QCOMPARE(bar.hides, 1);
+        QCOMPARE(rig.window.ProgressBar1->maximum(), 3);
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
+        QVERIFY(!rig.window.ProgressBar1->isVisible());
+    }
+
+    // Lines added after the count are still sent; the bar stops at its maximum.
+    void fileGrowsDuringSend()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort(115200));
+        const QString path = rig.file("g1\ng2\ng3\n");
+        rig.choices << path;
+        onceAtValue(rig.window, 1, [path] {
+            QFile file(path);
+            if (file.open(QIODevice::Append))
+                file.write("g4\ng5\n");
+        });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->value(), 3);
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
+        QVERIFY(!rig.window.ProgressBar1->isVisible());
+        QCOMPARE(rig.receivedAtLeast(10), QByteArray("g1g2g3g4g5"));
+    }
+
+    // A file cut short after the count ends the send early; the wait and hiding follow.
+    void fileShrinksDuringSend()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        QByteArray content;
+        for (int i = 0; i < 2000; ++i)
+            content += QByteArray(99, char('a' + i % 26)) + '\n';
+        const QString path = rig.file(content);
+        rig.choices << path;
+        onceAtValue(rig.window, 1, [path] { QFile(path).resize(100000); });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->maximum(), 2000);
+        QCOMPARE(rig.window.ProgressBar1->value(), 1000);
+        QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 50%"));
+        QVERIFY(!rig.window.ProgressBar1->isVisible());
+        const QByteArray expected = withoutLineEnds(content.left(100000));
+        QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
+    }
+
+    // Closing the window ends the send at once: no more lines, no wait, no message, and the
+    // display is left as it was.
+    void closingWindowEndsSend_data()
+    {
+        QTest::addColumn<bool>("duringWait");
+        QTest::newRow("between lines") << false;
+        QTest::newRow("during the wait") << true;
+    }
+
+    void closingWindowEndsSend()
+    {
+        QFETCH(bool, duringWait);
+        SendRig rig;
+        QVERIFY(rig.openPort(115200));
+        const int lines = duringWait ? 5 : 1000;
+        rig.choices << rig.file(numberedLines("c", lines));
+        QTimer closer;
+        if (duringWait) {
+            connect(&closer, &QTimer::timeout, &rig.window, [&rig] {
+                if (rig.window.Timer1->isActive())
+                    rig.window.close();
+            });
+            closer.start(50);
+        } else {
+            onceAtValue(rig.window, 3, [&rig] { rig.window.close(); });
+        }
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QVERIFY(!rig.window.isVisible());
+        QVERIFY(rig.window.ProgressBar1->isVisibleTo(&rig.window));
+        QVERIFY(rig.window.pcntlabel->isVisibleTo(&rig.window));
+        if (duringWait) {
+            // The handler is gone before the tick that would end the wait.
+            QVERIFY(rig.window.Timer1->isActive());
+            QCOMPARE(rig.window.ProgressBar1->value(), lines);
+        } else {
+            QVERIFY(!rig.window.Timer1->isActive());
+            QCOMPARE(rig.window.ProgressBar1->value(), 3);
+            QTest::qWait(300);
+            QCOMPARE(rig.received(), withoutLineEnds(numberedLines("c", 3)));
+        }
+    }
+
+    // The window itself destroyed during a yield: the send ends without touching it.
+    void windowDestroyedDuringSend()
+    {
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("received"));
+        Peer peer({QStringLiteral("--record"), record});
+        QPointer<Form1> window = new Form1(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        window->show();
+        window->MSComm1->setCommPort(1);
+        window->MSComm1->setPortOpen(true);
+        const QString path = dir.filePath(QStringLiteral("lines.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(numberedLines("d", 1000));
+        file.close();
+        window->CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+        onceAtValue(*window, 3, [window] { delete window.data(); });
+        BoxAnswerer boxes;
+        window->SendFile_triggered();
+
+        QVERIFY(window.isNull());
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QTest::qWait(300);
+        // The last line may have gone down with the port; nothing after it went.
+        const QByteArray got = readWhole(record);
+        QVERIFY(!got.isEmpty());
+        QVERIFY2(withoutLineEnds(numberedLines("d", 3)).startsWith(got), got.constData());
+    }
+
+    void hundredMegabyteFile()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort());
+        constexpr int lineCount = 100 * 1024;
+        QCryptographicHash expected(QCryptographicHash::Sha1);
+        const QString path = rig.dir.filePath(QStringLiteral("large.txt"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            for (int i = 0; i < lineCount; ++i) {
+                const QByteArray line(1023, char('A' + i % 26));
+                expected.addData(line);
+                file.write(line + '\n');
+            }
+        }
+        rig.choices << path;
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->value(), lineCount);
+        const qint64 size = qint64(lineCount) * 1023;
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(rig.recordFile).size(), size, 20000);
+        QCryptographicHash got(QCryptographicHash::Sha1);
+        QFile record(rig.recordFile);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QVERIFY(got.addData(&record));
+        QCOMPARE(got.result().toHex(), expected.result().toHex());
+    }
+};
+
+QTEST_MAIN(TestSendFile)
+#include "tst_sendfile.moc"
