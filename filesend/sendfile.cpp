@@ -1,4 +1,3 @@
-#include "app/failure.h"
 #include "app/form1.h"
 #include "app/messagebox.h"
 #include "filesend/commondialog.h"
@@ -10,6 +9,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+
+#include <exception>
 
 namespace {
 
@@ -104,7 +105,8 @@ void Form1::SendFile_triggered()
         ProgressBar1->hide();
         ProgressLabel->hide();
         pcntlabel->hide();
-    } catch (const Failure &) {
+    } catch (const std::exception &) {
+        // Any failure, a refused write or a line too large to hold alike, ends the send here.
         if (window && !isClosing())
             showMessage(this, QStringLiteral("Error during file send ... port not open?"));
     }

@@ -1,0 +1,161 @@
+// Sends a text file at a real line rate to a peer that reads at that pace, and prints how closely
+// the progress display follows the bytes the peer has received, and the CPU the program uses
+// while it waits before hiding the display.
+//
+// bench_sendfile [KILOBYTES [BAUD]]   (default: 1024 KB at 115200 baud)
+
+#include "app/form1.h"
+#include "filesend/commondialog.h"
+#include "serial/serialportcontrol.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+struct Sample
+{
+    double seconds = 0;
+    double progress = 0; // percent of lines, as the bar shows it
+    double received = 0; // percent of the file's bytes the peer has
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 kilobytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
+    const int baud = argc > 2 ? QByteArray(argv[2]).toInt() : 115200;
+    const int bytesPerSecond = baud / 10;
+
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("received"));
+    const QString path = dir.filePath(QStringLiteral("file.txt"));
+    // Lines of 63 characters and LF.
+    qint64 payload = 0;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        for (qint64 i = 0; i < kilobytes * 16; ++i) {
+            const QByteArray line =
+                QByteArray::number(i).rightJustified(8, '0') + QByteArray(55, char('a' + i % 26));
+            file.write(line + '\n');
+            payload += line.size();
+        }
+    }
+
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    peer.start(QStringLiteral(QUORPEER_PATH),
+               {QStringLiteral("--read-rate"), QString::number(bytesPerSecond),
+                QStringLiteral("--record"), record});
+    if (!peer.waitForStarted() || !peer.waitForReadyRead(5000))
+        return 1;
+    const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QUORLINE_COM1"), device);
+    Form1 window(PortMap::build(env, {}));
+    window.show();
+    window.MSComm1->setCommPort(1);
+    window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
+    window.MSComm1->setPortOpen(true);
+    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+
+    // The user answers OK to the confirmation.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, &window, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Ok)->click();
+    });
+    answerer.start(10);
+
+    QList<Sample> samples;
+    QElapsedTimer clock;
+    double waitStartCpu = -1;
+    double waitStartWall = 0;
+    double waitCpu = 0;
+    double waitWall = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, &window, [&] {
+        if (window.Timer1->isActive()) {
+            // The wait has begun: stop sampling so that only the program itself runs.
+            waitStartCpu = cpuSeconds();
+            waitStartWall = clock.elapsed() / 1000.0;
+            sampler.stop();
+            return;
+        }
+        const QProgressBar *bar = window.ProgressBar1;
+        if (!bar->isVisible() || bar->maximum() <= 0)
+            return;
+        samples.append({clock.elapsed() / 1000.0, 100.0 * bar->value() / bar->maximum(),
+                        100.0 * QFileInfo(record).size() / payload});
+    });
+    QObject::connect(window.Timer1, &QTimer::timeout, &window, [&] {
+        if (waitStartCpu >= 0 && waitCpu == 0) {
+            waitCpu = cpuSeconds() - waitStartCpu;
+            waitWall = clock.elapsed() / 1000.0 - waitStartWall;
+        }
+    });
+
+    const double cpuBefore = cpuSeconds();
+    clock.start();
+    sampler.start(50);
+    window.SendFile->trigger();
+    const double sendSeconds = clock.elapsed() / 1000.0;
+    const double sendCpu = cpuSeconds() - cpuBefore;
+
+    double worst = 0;
+    double worstAt = 0;
+    for (const Sample &s : samples) {
+        if (qAbs(s.progress - s.received) > qAbs(worst)) {
+            worst = s.progress - s.received;
+            worstAt = s.seconds;
+        }
+    }
+    QThread::msleep(200);
+    const qint64 arrived = QFileInfo(record).size();
+
+    std::printf("file: %lld bytes in %lld lines (%lld bytes without line ends), %d baud, "
+                "peer reads %d B/s\n",
+                kilobytes * 1024, kilobytes * 16, payload, baud, bytesPerSecond);
+    std::printf("send: %.1f s wall, %.2f s CPU; peer received %lld of %lld bytes\n", sendSeconds,
+                sendCpu, arrived, payload);
+    std::printf("progress vs received: %lld samples, max deviation %+.2f%% (at %.1f s; positive = "
+                "bar ahead)\n",
+                qint64(samples.size()), worst, worstAt);
+    if (!samples.isEmpty()) {
+        const Sample &last = samples.last();
+        std::printf("last sample before the wait: bar %.2f%%, received %.2f%%\n", last.progress,
+                    last.received);
+    }
+    std::printf("wait: %.2f s wall, %.4f s CPU (%.2f%% of one core)\n", waitWall, waitCpu,
+                waitWall > 0 ? 100.0 * waitCpu / waitWall : 0.0);
+
+    peer.terminate();
+    peer.waitForFinished(3000);
+    return 0;
+}
