@@ -7,6 +7,9 @@
 #include "serial/serialportcontrol.h"
 #include "testsupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <deque>
