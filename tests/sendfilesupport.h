@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <deque>
+#include <functional>
 
 // Answers every message box that comes up, in order, with the next of the given buttons (OK
 // once they run out), as a user would, and keeps what each box said.
@@ -82,6 +83,25 @@ protected:
             ++hides;
         return false;
     }
+};
+
+// Runs an action once, as soon as the send's closing wait is seen running.
+class WaitWatcher
+{
+public:
+    WaitWatcher(Form1 &window, std::function<void()> action)
+    {
+        QObject::connect(&m_poll, &QTimer::timeout, &window, [this, &window, action] {
+            if (!window.Timer1->isActive())
+                return;
+            m_poll.stop();
+            action();
+        });
+        m_poll.start(20);
+    }
+
+private:
+    QTimer m_poll;
 };
 
 // The terminal window with COM1 on a peer that records all it receives.
