@@ -217,6 +217,31 @@ private slots:
         QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
     }
 
+    // The bar counts a line only once the port has nearly written it out (the port itself takes
+    // any amount at once): at 9600 baud, no more than a tenth of a second's output waits.
+    void progressWaitsForTheLine()
+    {
+        SendRig rig({"--read-rate", "100000"});
+        QVERIFY(rig.openPort(9600));
+        QByteArray content;
+        for (int i = 0; i < 100; ++i)
+            content += QByteArray(999, char('a' + i % 26)) + '\n';
+        rig.choices << rig.file(content);
+        qint64 mostWaiting = 0;
+        connect(rig.window.ProgressBar1, &QProgressBar::valueChanged, &rig.window,
+                [&rig, &mostWaiting] {
+                    mostWaiting = qMax(mostWaiting, rig.window.MSComm1->bytesToWrite());
+                });
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->value(), 100);
+        QVERIFY2(mostWaiting <= 96, QByteArray::number(mostWaiting).constData());
+        const QByteArray expected = withoutLineEnds(content);
+        QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
+    }
+
     // The real dialog: the user types the path and accepts; then cancels the next time, which
     // chooses nothing rather than the last file again.
     void realDialogSendsBytesAsTheyStand()
@@ -465,6 +490,28 @@ private slots:
         // Lines still queued went down with the port; nothing after the third was sent.
         const QByteArray got = readWhole(record);
         QVERIFY2(withoutLineEnds(numberedLines("d", 3)).startsWith(got), got.constData());
+    }
+
+    // As in the program itself: closing the only window mid-send ends the event loop at once.
+    void programEndsWhenWindowClosedMidSend()
+    {
+        SendRig rig;
+        QVERIFY(rig.openPort(115200));
+        rig.choices << rig.file(numberedLines("p", 1000));
+        onceAtValue(rig.window, 3, [&rig] { rig.window.close(); });
+        BoxAnswerer boxes;
+        bool sendReturned = false;
+        QTimer::singleShot(0, &rig.window, [&rig, &sendReturned] {
+            rig.window.SendFile->trigger();
+            sendReturned = true;
+        });
+        QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+
+        QVERIFY(sendReturned);
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QCOMPARE(rig.window.ProgressBar1->value(), 3);
+        QVERIFY(!rig.window.Timer1->isActive());
     }
 
     void hundredMegabyteFile()
