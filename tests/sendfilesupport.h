@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QTemporaryDir>
 
 #include <deque>
@@ -162,3 +163,40 @@ public:
 private:
     int m_files = 0;
 };
+
+inline const QString Confirmation =
+    QStringLiteral("This function sends a file simply .. with no protocol");
+inline const QString SendError = QStringLiteral("Error during file send ... port not open?");
+
+// Lines "<tag>1" .. "<tag>n", each ended by LF.
+inline QByteArray numberedLines(const char *tag, int count)
+{
+    QByteArray all;
+    for (int i = 1; i <= count; ++i)
+        all += tag + QByteArray::number(i) + '\n';
+    return all;
+}
+
+inline QByteArray withoutLineEnds(QByteArray bytes)
+{
+    bytes.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    return bytes;
+}
+
+// Runs `action` once, during the yield that follows the line that brings the bar to `value`.
+inline void onceAtValue(Form1 &window, int value, std::function<void()> action)
+{
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(window.ProgressBar1, &QProgressBar::valueChanged, window.ProgressBar1,
+                     [value, done, action](int now) {
+                         if (now != value || *done)
+                             return;
+                         *done = true;
+                         QTimer::singleShot(0, action);
+                     });
+}
+
+inline bool hasSlot(const char *signature)
+{
+    return Form1::staticMetaObject.indexOfSlot(signature) >= 0;
+}
