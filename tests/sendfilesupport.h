@@ -195,8 +195,3 @@ inline void onceAtValue(Form1 &window, int value, std::function<void()> action)
                          QTimer::singleShot(0, action);
                      });
 }
-
-inline bool hasSlot(const char *signature)
-{
-    return Form1::staticMetaObject.indexOfSlot(signature) >= 0;
-}

@@ -229,8 +229,6 @@ private slots:
     // the screen.
     void windowKeepsWorkingDuringSend()
     {
-        if (!hasSlot("Text1_KeyPress(int&)") || !hasSlot("MSComm1_OnComm()"))
-            QSKIP("the keyboard and receive handlers are not in this build");
         SendRig rig({"--wait-open", "--rate", "20", "--send", QString(200, u'r')});
         QVERIFY(rig.openPort(115200));
         rig.choices << rig.file("L1\nL2\nL3\nL4\n");
