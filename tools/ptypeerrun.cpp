@@ -23,7 +23,8 @@ using namespace peer;
 namespace {
 
 constexpr auto LockTouchEvery = std::chrono::seconds(10);
-constexpr auto UnknownDrainWait = std::chrono::milliseconds(300);
+constexpr auto UnknownDrainWait =
+    std::chrono::milliseconds(1000); // a guess: allow a busy reader time
 constexpr auto SettledDrainWait = std::chrono::milliseconds(50);
 
 void lower(int &timeout, int ms)
@@ -111,6 +112,11 @@ long PtyPeer::slaveUnread() const
     const int fd = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
+    // Bytes written to the master reach the slave's queue later, from a kernel worker that a
+    // busy machine can hold up for many milliseconds, and the count leaves them out until then.
+    // A poll of the slave waits for that hand-over, so the count includes all that was written.
+    pollfd p{fd, POLLIN, 0};
+    ::poll(&p, 1, 0);
     int n = -1;
     if (::ioctl(fd, FIONREAD, &n) < 0)
         n = -1;
@@ -277,15 +283,17 @@ int PtyPeer::run()
         if (m_held) {
             readMaster(now);
             writeMaster(now);
+        } else if (m_master >= 0) {
+            readMaster(now); // what a paced read had left when the program let go
         }
         readExec();
         writeExec();
 
         if (m_opt.exitAfterSend && m_scriptStarted && sendingDone()) {
             // Closing the master discards what the program has not read yet: wait for it.
-            // The count lags a fresh write a little, so it must stay at zero for a while.
+            // The count must stay at zero for a moment; when it cannot be had, wait longer.
             const long unread = m_held ? slaveUnread() : 0;
-            if (!done || unread != 0)
+            if (!done || unread > 0)
                 doneSince = now;
             done = true;
             if (now - doneSince >= (unread < 0 ? UnknownDrainWait : SettledDrainWait))
