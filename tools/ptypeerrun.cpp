@@ -23,8 +23,8 @@ using namespace peer;
 namespace {
 
 constexpr auto LockTouchEvery = std::chrono::seconds(10);
-constexpr auto UnknownDrainWait =
-    std::chrono::milliseconds(1000); // a guess: allow a busy reader time
+// When the unread count cannot be had, a guess that gives a busy reader time.
+constexpr auto UnknownDrainWait = std::chrono::milliseconds(1000);
 constexpr auto SettledDrainWait = std::chrono::milliseconds(50);
 
 void lower(int &timeout, int ms)
