@@ -20,9 +20,10 @@ public:
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(QUORPEER_PATH), arguments);
-        if (!m_process.waitForStarted(5000))
+        // Generous for a loaded machine; the path usually comes within milliseconds.
+        if (!m_process.waitForStarted(10000))
             return;
-        const QDeadlineTimer deadline(5000);
+        const QDeadlineTimer deadline(10000);
         while (!m_process.canReadLine() && !deadline.hasExpired())
             m_process.waitForReadyRead(100);
         m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();

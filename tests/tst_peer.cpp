@@ -7,12 +7,16 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include "tests/testsupport.h"
 
 #include <memory>
 
 namespace {
+
+// Long enough for a loaded machine; every wait ends as soon as its condition holds.
+constexpr int Patience = 10000;
 
 QByteArray all256()
 {
@@ -28,7 +32,7 @@ bool isDevice(const QString &path)
 }
 
 // The next line the peer prints, such as the path of a device it made anew.
-QString nextLine(QProcess &process, int timeoutMs = 3000)
+QString nextLine(QProcess &process, int timeoutMs = Patience)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (!process.canReadLine() && !deadline.hasExpired())
@@ -44,7 +48,7 @@ std::unique_ptr<QSerialPort> openPort(const QString &device)
     return port;
 }
 
-QByteArray readBytes(QSerialPort &port, qsizetype count, int timeoutMs = 3000)
+QByteArray readBytes(QSerialPort &port, qsizetype count, int timeoutMs = Patience)
 {
     QByteArray data;
     const QDeadlineTimer deadline(timeoutMs);
@@ -58,8 +62,9 @@ QByteArray readBytes(QSerialPort &port, qsizetype count, int timeoutMs = 3000)
 void writeBytes(QSerialPort &port, const QByteArray &bytes)
 {
     port.write(bytes);
-    while (port.bytesToWrite() > 0 && port.waitForBytesWritten(1000)) {
-    }
+    const QDeadlineTimer deadline(Patience);
+    while (port.bytesToWrite() > 0 && !deadline.hasExpired())
+        port.waitForBytesWritten(50);
 }
 
 } // namespace
@@ -72,6 +77,7 @@ private slots:
     void sendArrivesExactly_data();
     void sendArrivesExactly();
     void echoReturnsWhatIsWritten();
+    void recordKeepsExactBytes_data();
     void recordKeepsExactBytes();
     void demoAnswersEachLine();
     void ratePacesSending();
@@ -89,6 +95,7 @@ void tst_peer::sendArrivesExactly_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("readAfterMs"); // the peer must wait for a slow reader before it ends
 
     QByteArray cycle;
     for (int i = 0; i < 1000; ++i)
@@ -99,25 +106,30 @@ void tst_peer::sendArrivesExactly_data()
     out.write(all256() + all256());
     out.close();
 
-    QTest::newRow("all 256") << QStringList{"--send-all256"} << all256();
+    QTest::newRow("all 256") << QStringList{"--send-all256"} << all256() << 0;
     QTest::newRow("escapes") << QStringList{"--send", "a\\r\\n\\t\\x41\\xfF\\\\\\0z"}
-                             << QByteArray("a\r\n\tA\xff\\\0z", 9);
+                             << QByteArray("a\r\n\tA\xff\\\0z", 9) << 0;
     QTest::newRow("in order") << QStringList{"--send", "<", "--send-all256", "--send", ">"}
-                              << QByteArray("<") + all256() + ">";
-    QTest::newRow("file") << QStringList{"--send-file", file} << all256() + all256();
-    QTest::newRow("flood all256") << QStringList{"--flood", "1000", "--pattern", "all256"} << cycle;
+                              << QByteArray("<") + all256() + ">" << 0;
+    QTest::newRow("file") << QStringList{"--send-file", file} << all256() + all256() << 0;
+    QTest::newRow("flood all256") << QStringList{"--flood", "1000", "--pattern", "all256"} << cycle
+                                  << 0;
+    QTest::newRow("late reader") << QStringList{"--flood", "1000", "--pattern", "all256"} << cycle
+                                 << 500;
 }
 
 void tst_peer::sendArrivesExactly()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, expected);
+    QFETCH(int, readAfterMs);
     Peer peer(args + QStringList{"--wait-open", "--exit-after-send"});
     QVERIFY(isDevice(peer.path()));
     auto port = openPort(peer.path());
     QVERIFY(port);
+    QThread::msleep(readAfterMs);
     QCOMPARE(readBytes(*port, expected.size()), expected);
-    QVERIFY(peer.process().waitForFinished(3000));
+    QVERIFY(peer.waitForExit(Patience));
     QCOMPARE(peer.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(peer.process().exitCode(), 0);
     QVERIFY(!port->waitForReadyRead(50)); // nothing more than asked for
@@ -136,18 +148,29 @@ void tst_peer::echoReturnsWhatIsWritten()
     QCOMPARE(readBytes(*port, sent.size()), sent);
 }
 
+void tst_peer::recordKeepsExactBytes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("as they come") << QStringList{};
+    // A slow reader still has most of the bytes to read when the program lets go.
+    QTest::newRow("read slowly") << QStringList{"--read-rate", "2000"};
+}
+
 void tst_peer::recordKeepsExactBytes()
 {
-    const QString file = m_dir.filePath(QStringLiteral("record.bin"));
-    Peer peer({"--record", file});
+    QFETCH(QStringList, args);
+    const QString file =
+        m_dir.filePath(QStringLiteral("record-%1.bin").arg(QTest::currentDataTag()));
+    Peer peer(args + QStringList{"--record", file});
     QVERIFY(isDevice(peer.path()));
     auto port = openPort(peer.path());
     QVERIFY(port);
-    writeBytes(*port, all256());
-    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), 256, 3000);
+    writeBytes(*port, all256() + all256());
+    port.reset(); // the program lets go at once
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), 512, Patience);
     QFile in(file);
     QVERIFY(in.open(QIODevice::ReadOnly));
-    QCOMPARE(in.readAll(), all256());
+    QCOMPARE(in.readAll(), all256() + all256());
 }
 
 void tst_peer::demoAnswersEachLine()
@@ -158,7 +181,8 @@ void tst_peer::demoAnswersEachLine()
     QVERIFY(port);
     writeBytes(*port, "hello\r");
     QByteArray answer;
-    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).endsWith("\"hello\"\r\n"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).endsWith("\"hello\"\r\n"),
+                             Patience);
     QVERIFY2(answer.startsWith("hello\r\r\n"), answer.constData()); // the echo comes first
 }
 
@@ -187,8 +211,8 @@ void tst_peer::execRelaysCommandOutput()
     QVERIFY(readBytes(*port, 4).contains("hi"));
     writeBytes(*port, "abc\r");
     QByteArray answer;
-    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).contains("got abc"), 3000);
-    QVERIFY(peer.process().waitForFinished(3000));
+    QTRY_VERIFY_WITH_TIMEOUT((answer += readBytes(*port, 1, 50)).contains("got abc"), Patience);
+    QVERIFY(peer.waitForExit(Patience));
     QCOMPARE(peer.process().exitCode(), 0);
 }
 
@@ -214,11 +238,12 @@ void tst_peer::holdRefusesSecondOpen()
 void tst_peer::hangupAndReopen()
 {
     const QString link = m_dir.filePath(QStringLiteral("vanishing"));
-    Peer peer({"--link", link, "--echo", "--hangup-after", "300", "--reopen-after", "300"});
+    // The device must still be there when the test opens it, even on a busy machine.
+    Peer peer({"--link", link, "--echo", "--hangup-after", "1500", "--reopen-after", "300"});
     QVERIFY(isDevice(peer.path()));
     QCOMPARE(QFileInfo(link).symLinkTarget(), peer.path());
     auto port = openPort(link);
-    QVERIFY(port);
+    QVERIFY2(port, "the device vanished before the test could open it");
     QSerialPort::SerialPortError error = QSerialPort::NoError;
     QObject::connect(port.get(), &QSerialPort::errorOccurred,
                      [&error](QSerialPort::SerialPortError e) {
@@ -226,7 +251,7 @@ void tst_peer::hangupAndReopen()
                              error = e;
                      });
     // The reader sees the device vanish as a failed read.
-    QTRY_VERIFY_WITH_TIMEOUT(error != QSerialPort::NoError, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(error != QSerialPort::NoError, Patience);
     QVERIFY2(error == QSerialPort::ReadError || error == QSerialPort::ResourceError,
              qPrintable(QString::number(error)));
     port.reset();
@@ -245,17 +270,20 @@ void tst_peer::exitsWhenStdinEnds()
     Peer peer({"--stdin-eof-exits"});
     QVERIFY(isDevice(peer.path()));
     peer.process().closeWriteChannel();
-    QVERIFY(peer.process().waitForFinished(3000));
+    QVERIFY(peer.waitForExit(Patience));
     QCOMPARE(peer.process().exitCode(), 0);
 }
 
 void tst_peer::exitsWhenParentDies()
 {
-    // A shell starts the peer, reports its pid and ends: the orphaned peer must end too.
+    // A shell starts the peer, reports its pid and ends once the peer has printed its device
+    // (it watches its parent by then): the orphaned peer must end too.
+    const QString out = m_dir.filePath(QStringLiteral("orphan.out"));
     QProcess shell;
     shell.start(QStringLiteral("/bin/sh"),
-                {"-c", QStringLiteral("'%1' >/dev/null & echo $!; sleep 0.2").arg(QUORPEER_PATH)});
-    QVERIFY(shell.waitForFinished(3000));
+                {"-c", "\"$0\" >\"$1\" & echo $!; while [ ! -s \"$1\" ]; do sleep 0.05; done",
+                 QStringLiteral(QUORPEER_PATH), out});
+    QVERIFY(shell.waitForFinished(Patience));
     const QByteArray pid = shell.readAllStandardOutput().trimmed();
     QVERIFY(!pid.isEmpty());
     const auto alive = [&pid]() {
@@ -266,7 +294,7 @@ void tst_peer::exitsWhenParentDies()
         const qsizetype close = text.lastIndexOf(')');
         return close > 0 && text.mid(close + 2, 1) != "Z"; // a zombie has ended
     };
-    QTRY_VERIFY_WITH_TIMEOUT(!alive(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!alive(), Patience);
 }
 
 QTEST_GUILESS_MAIN(tst_peer)
