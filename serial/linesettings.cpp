@@ -4,6 +4,10 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
 namespace {
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
@@ -13,8 +17,18 @@ namespace {
 
 bool allDigits(const QString &field)
 {
-    return !field.isEmpty()
-           && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    return !field.isEmpty() && std::all_of(field.cbegin(), field.cend(),
+                                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+template <typename T>
+T lookup(std::initializer_list<std::pair<QStringView, T>> table, const QString &field,
+         const QString &text, const QString &why)
+{
+    for (const auto &[name, value] : table)
+        if (field == name)
+            return value;
+    refuse(text, why);
 }
 
 } // namespace
@@ -23,7 +37,8 @@ LineSettings LineSettings::parse(const QString &text)
 {
     const QStringList fields = text.split(u',');
     if (fields.size() != 4)
-        refuse(text, QStringLiteral("expected four fields: baud rate, parity, data bits, stop bits"));
+        refuse(text,
+               QStringLiteral("expected four fields: baud rate, parity, data bits, stop bits"));
 
     LineSettings settings;
     bool ok = false;
@@ -32,40 +47,23 @@ LineSettings LineSettings::parse(const QString &text)
         refuse(text, QStringLiteral("the baud rate must be a positive whole number"));
     settings.baudRate = qint32(baud);
 
-    const QString parity = fields[1].toLower();
-    if (parity == u"n")
-        settings.parity = QSerialPort::NoParity;
-    else if (parity == u"o")
-        settings.parity = QSerialPort::OddParity;
-    else if (parity == u"e")
-        settings.parity = QSerialPort::EvenParity;
-    else if (parity == u"m")
-        settings.parity = QSerialPort::MarkParity;
-    else if (parity == u"s")
-        settings.parity = QSerialPort::SpaceParity;
-    else
-        refuse(text, QStringLiteral("the parity must be one of n, o, e, m, s"));
-
-    const QString data = fields[2];
-    if (data == u"5")
-        settings.dataBits = QSerialPort::Data5;
-    else if (data == u"6")
-        settings.dataBits = QSerialPort::Data6;
-    else if (data == u"7")
-        settings.dataBits = QSerialPort::Data7;
-    else if (data == u"8")
-        settings.dataBits = QSerialPort::Data8;
-    else
-        refuse(text, QStringLiteral("the data bits must be 5, 6, 7 or 8"));
-
-    const QString stop = fields[3];
-    if (stop == u"1")
-        settings.stopBits = QSerialPort::OneStop;
-    else if (stop == u"1.5")
-        settings.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == u"2")
-        settings.stopBits = QSerialPort::TwoStop;
-    else
-        refuse(text, QStringLiteral("the stop bits must be 1, 1.5 or 2"));
+    settings.parity = lookup<QSerialPort::Parity>(
+        {{u"n", QSerialPort::NoParity},
+         {u"o", QSerialPort::OddParity},
+         {u"e", QSerialPort::EvenParity},
+         {u"m", QSerialPort::MarkParity},
+         {u"s", QSerialPort::SpaceParity}},
+        fields[1].toLower(), text, QStringLiteral("the parity must be one of n, o, e, m, s"));
+    settings.dataBits = lookup<QSerialPort::DataBits>(
+        {{u"5", QSerialPort::Data5},
+         {u"6", QSerialPort::Data6},
+         {u"7", QSerialPort::Data7},
+         {u"8", QSerialPort::Data8}},
+        fields[2], text, QStringLiteral("the data bits must be 5, 6, 7 or 8"));
+    settings.stopBits = lookup<QSerialPort::StopBits>(
+        {{u"1", QSerialPort::OneStop},
+         {u"1.5", QSerialPort::OneAndHalfStop},
+         {u"2", QSerialPort::TwoStop}},
+        fields[3], text, QStringLiteral("the stop bits must be 1, 1.5 or 2"));
     return settings;
 }
