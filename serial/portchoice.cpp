@@ -1,5 +1,7 @@
 #include "serial/portchoice.h"
 
+#include <iterator>
+
 namespace PortChoice {
 
 QString portEntry(int number)
@@ -16,14 +18,30 @@ qint16 portNumberOfEntry(const QString &entry)
     return ok && number > 0 && number <= 0x7fff ? qint16(number) : qint16(0);
 }
 
+namespace {
+
+// What the list shows, and the rate the settings string carries.
+struct BaudRate
+{
+    const char *entry;
+    const char *field;
+};
+constexpr BaudRate BaudRates[] = {{"110", "110"},     {"300", "300"},       {"600", "600"},
+                                  {"1200", "1200"},   {"2400", "2400"},     {"4800", "4800"},
+                                  {"9600", "9600"},   {"19.2k", "19200"},   {"38.4k", "38400"},
+                                  {"57.6k", "57600"}, {"115.2k", "115200"}, {"128k", "128000"}};
+constexpr int BaudCount = int(std::size(BaudRates));
+
+} // namespace
+
 const QStringList &baudEntries()
 {
-    static const QStringList entries{QStringLiteral("110"),   QStringLiteral("300"),
-                                     QStringLiteral("600"),   QStringLiteral("1200"),
-                                     QStringLiteral("2400"),  QStringLiteral("4800"),
-                                     QStringLiteral("9600"),  QStringLiteral("19.2k"),
-                                     QStringLiteral("38.4k"), QStringLiteral("57.6k"),
-                                     QStringLiteral("115.2k"), QStringLiteral("128k")};
+    static const QStringList entries = [] {
+        QStringList list;
+        for (const BaudRate &rate : BaudRates)
+            list << QLatin1StringView(rate.entry);
+        return list;
+    }();
     return entries;
 }
 
@@ -36,13 +54,8 @@ const QStringList &parityEntries()
 
 QString baudField(int position)
 {
-    static const QStringList fields{QStringLiteral("110"),    QStringLiteral("300"),
-                                    QStringLiteral("600"),    QStringLiteral("1200"),
-                                    QStringLiteral("2400"),   QStringLiteral("4800"),
-                                    QStringLiteral("9600"),   QStringLiteral("19200"),
-                                    QStringLiteral("38400"),  QStringLiteral("57600"),
-                                    QStringLiteral("115200"), QStringLiteral("128000")};
-    return position >= 0 && position < fields.size() ? fields[position] : QString();
+    return position >= 0 && position < BaudCount ? QLatin1StringView(BaudRates[position].field)
+                                                 : QString();
 }
 
 QString parityLetter(int position)
