@@ -1,14 +1,17 @@
 #include "app/demodevice.h"
 #include "app/form1.h"
+#include "app/installcheck.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorline"));
     QApplication::setApplicationVersion(QLatin1StringView(Form1::Version));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Serial terminal that shows every character it receives."));
@@ -17,6 +20,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Start a simulated device as COM1."));
     parser.addOption(demo);
+    QCommandLineOption checkInstall(QStringLiteral("check-install"),
+                                    QStringLiteral("Print what start-up found, and exit."));
+    checkInstall.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(checkInstall);
     parser.process(app);
 
     DemoDevice device;
@@ -25,6 +32,8 @@ int main(int argc, char *argv[])
 
     Form1 window;
     window.Form_Load();
+    if (parser.isSet(checkInstall))
+        return printInstallState(window);
     window.show();
     return app.exec();
 }
