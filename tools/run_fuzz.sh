@@ -1,0 +1,40 @@
+#!/bin/bash
+# Fuzzes every libFuzzer target for a bounded time in a clang sanitizer build of its own.
+# New inputs that widen coverage are merged into a scratch corpus; a crash leaves its input in
+# the build directory (crash-*), to be fixed and then kept in tests/fuzz/corpus/<target>/.
+#
+# usage: tools/run_fuzz.sh [SECONDS_PER_TARGET] [BUILD_DIR]   (defaults: 20, build-fuzz)
+set -u
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-20}
+build=${2:-$root/build-fuzz}
+jobs=${JOBS:-2}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQUORLINE_SANITIZE=ON -DQUORLINE_FUZZ=ON >/dev/null || { echo "configure failed"; exit 2; }
+fi
+targets=$(cd "$root/tests/fuzz" && ls fuzz_*.cpp | sed 's/\.cpp$//')
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$jobs" --target $targets >"$build/fuzz-build.log" 2>&1 \
+    || { echo "build failed, see $build/fuzz-build.log"; exit 2; }
+
+status=0
+for target in $targets; do
+    seeds="$root/tests/fuzz/corpus/$target"
+    scratch="$build/fuzz-corpus/$target"
+    mkdir -p "$scratch" "$build/fuzz-artifacts"
+    log="$build/fuzz-artifacts/$target.log"
+    echo "== $target (${seconds}s)"
+    if (cd "$build/fuzz-artifacts" && ASAN_OPTIONS=detect_leaks=0 \
+        "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        -artifact_prefix="$build/fuzz-artifacts/$target-" "$scratch" "$seeds") >"$log" 2>&1; then
+        grep -E '^(#[0-9]+ *DONE|Done )' "$log" | tail -n 1
+    else
+        status=1
+        echo "FAILED: see $log"
+        grep -E 'ERROR|invariant broken|SUMMARY|Test unit written' "$log" | head -n 10
+    fi
+done
+exit $status

@@ -1,0 +1,47 @@
+#!/bin/bash
+# clang-tidy (with the repository's .clang-tidy) and cppcheck on Quorline's own sources.
+# Exits non-zero when either reports anything.
+#
+# usage: tools/static_checks.sh [BUILD_DIR]   (default: build-static, configured if missing)
+set -u
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-static}
+jobs=${JOBS:-2}
+ours='(app|serial|terminal|filesend|help|tools|bench|tests)'
+
+if [ ! -f "$build/compile_commands.json" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON >/dev/null \
+        || { echo "configure failed"; exit 2; }
+fi
+# The generated moc and resource sources must exist for the checked files to compile.
+cmake --build "$build" -j"$jobs" >"$build/static-checks-build.log" 2>&1 \
+    || { echo "build failed, see $build/static-checks-build.log"; exit 2; }
+
+# Our translation units: in our folders, not generated in a build directory.
+mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" \
+    | grep -E "^$root/$ours/" | sort -u)
+[ ${#files[@]} -gt 0 ] || { echo "no sources found in $build/compile_commands.json"; exit 2; }
+
+status=0
+echo "== clang-tidy on ${#files[@]} files"
+tidy_log="$build/clang-tidy.log"
+printf '%s\0' "${files[@]}" \
+    | xargs -0 -n 1 -P "$jobs" clang-tidy -p "$build" --quiet >"$tidy_log" 2>&1
+if grep -qE '(warning|error):' "$tidy_log"; then
+    grep -E -A3 '(warning|error):' "$tidy_log" | grep -v '^[0-9]* warnings\? generated'
+    status=1
+else
+    echo "clean"
+fi
+
+echo "== cppcheck"
+if (cd "$root" && cppcheck --quiet --std=c++20 --language=c++ --library=qt \
+    --enable=warning,style,performance,portability --inline-suppr \
+    --suppress=missingIncludeSystem --suppress=shadowFunction --error-exitcode=1 -I . \
+    --template='{file}:{line}: {severity} ({id}): {message}' "${files[@]}"); then
+    echo "clean"
+else
+    status=1
+fi
+exit $status
