@@ -149,16 +149,20 @@ int main(int argc, char *argv[])
     std::printf("soak: %lld s at %lld bytes/s, %lld bytes to receive, peer on %s\n",
                 static_cast<long long>(seconds), static_cast<long long>(rate),
                 static_cast<long long>(sent.size()), qPrintable(device));
-    std::printf("%8s %12s %12s %10s\n", "time s", "screen MB", "received MB", "RSS MiB");
+    std::printf("%8s %12s %12s %10s %12s %12s\n", "time s", "screen MB", "received MB", "RSS MiB",
+                "key max ms", "late max ms");
 
     // A key every second; its delay is the time until the peer has recorded it.
     QByteArray typed;
     QList<double> keyDelays;
+    // The worst key delay and timer lateness since the last sample line.
+    double periodKeyMax = 0;
+    double periodLateMax = 0;
     qint64 keyAt = -1;
     qint64 recorded = 0;
     QTimer typing;
     typing.setInterval(1000);
-    QObject::connect(&typing, &QTimer::timeout, &window, [&] {
+    QObject::connect(&typing, &QTimer::timeout, &window, [&keyAt, &typed, &clock, &window] {
         if (keyAt >= 0)
             return; // the last one has not arrived yet
         const char key = char('a' + typed.size() % 26);
@@ -168,16 +172,18 @@ int main(int argc, char *argv[])
     });
     QTimer watchRecord;
     watchRecord.setInterval(1);
-    QObject::connect(&watchRecord, &QTimer::timeout, &window, [&] {
-        if (keyAt < 0)
-            return;
-        const qint64 size = QFileInfo(recordPath).size();
-        if (size > recorded) {
-            recorded = size;
-            keyDelays.append(double(clock.nsecsElapsed() - keyAt) / 1e6);
-            keyAt = -1;
-        }
-    });
+    QObject::connect(&watchRecord, &QTimer::timeout, &window,
+                     [&keyAt, &recordPath, &recorded, &keyDelays, &clock, &periodKeyMax] {
+                         if (keyAt < 0)
+                             return;
+                         const qint64 size = QFileInfo(recordPath).size();
+                         if (size > recorded) {
+                             recorded = size;
+                             keyDelays.append(double(clock.nsecsElapsed() - keyAt) / 1e6);
+                             periodKeyMax = std::max(periodKeyMax, keyDelays.last());
+                             keyAt = -1;
+                         }
+                     });
     // How late a 10 ms timer fires: the event loop's own responsiveness.
     QList<double> lateness;
     QElapsedTimer tick;
@@ -185,8 +191,9 @@ int main(int argc, char *argv[])
     QTimer heartbeat;
     heartbeat.setInterval(10);
     heartbeat.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&heartbeat, &QTimer::timeout, &window, [&] {
+    QObject::connect(&heartbeat, &QTimer::timeout, &window, [&lateness, &tick, &periodLateMax] {
         lateness.append(std::max(0.0, double(tick.nsecsElapsed()) / 1e6 - 10.0));
+        periodLateMax = std::max(periodLateMax, lateness.last());
         tick.restart();
     });
     // The screen shows received bytes rendered; this finds how many source bytes that is.
@@ -214,17 +221,22 @@ int main(int argc, char *argv[])
     qint64 firstReceived = 0;
     QTimer sample;
     sample.setInterval(int(std::clamp<qint64>(seconds * 1000 / 10, 1000, 60000)));
-    QObject::connect(&sample, &QTimer::timeout, &window, [&] {
-        const qint64 shown = window.Text1->length();
-        if (firstKiB < 0) {
-            firstKiB = residentKiB();
-            firstReceived = receivedBytes(shown);
-        }
-        std::printf("%8.0f %12.2f %12.2f %10.1f\n", double(clock.elapsed()) / 1000,
-                    double(shown) / 1e6, double(receivedBytes(shown)) / 1e6,
-                    double(residentKiB()) / 1024);
-        std::fflush(stdout);
-    });
+    QObject::connect(&sample, &QTimer::timeout, &window,
+                     [&window, &firstKiB, &firstReceived, &receivedBytes, &clock, &periodKeyMax,
+                      &periodLateMax] {
+                         const qint64 shown = window.Text1->length();
+                         if (firstKiB < 0) {
+                             firstKiB = residentKiB();
+                             firstReceived = receivedBytes(shown);
+                         }
+                         std::printf("%8.0f %12.2f %12.2f %10.1f %12.1f %12.1f\n",
+                                     double(clock.elapsed()) / 1000, double(shown) / 1e6,
+                                     double(receivedBytes(shown)) / 1e6,
+                                     double(residentKiB()) / 1024, periodKeyMax, periodLateMax);
+                         std::fflush(stdout);
+                         periodKeyMax = 0;
+                         periodLateMax = 0;
+                     });
     typing.start();
     watchRecord.start();
     heartbeat.start();
@@ -234,7 +246,7 @@ int main(int argc, char *argv[])
     QEventLoop loop;
     QTimer check;
     check.setInterval(200);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&check, &QTimer::timeout, &loop, [&window, &expected, &clock, seconds, &loop] {
         const bool done = window.Text1->length() >= expected.size();
         if ((clock.elapsed() >= seconds * 1000 && done) || clock.elapsed() >= (seconds + 60) * 1000)
             loop.quit();
