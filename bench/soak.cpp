@@ -89,6 +89,13 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The machine's one-minute load average.
+double loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : -1;
+}
+
 double percentile(QList<double> values, double p)
 {
     if (values.isEmpty())
@@ -149,8 +156,8 @@ int main(int argc, char *argv[])
     std::printf("soak: %lld s at %lld bytes/s, %lld bytes to receive, peer on %s\n",
                 static_cast<long long>(seconds), static_cast<long long>(rate),
                 static_cast<long long>(sent.size()), qPrintable(device));
-    std::printf("%8s %12s %12s %10s %12s %12s\n", "time s", "screen MB", "received MB", "RSS MiB",
-                "key max ms", "late max ms");
+    std::printf("%8s %12s %12s %10s %12s %12s %8s %8s\n", "time s", "screen MB", "received MB",
+                "RSS MiB", "key max ms", "late max ms", "cpu %", "load");
 
     // A key every second; its delay is the time until the peer has recorded it.
     QByteArray typed;
@@ -219,20 +226,31 @@ int main(int argc, char *argv[])
     // The first sample is the reference for the steady growth, past start-up's own allocations.
     qint64 firstKiB = -1;
     qint64 firstReceived = 0;
+    // Our own CPU share in each interval against the machine's load tells a stall of ours from
+    // one where others took the processor.
+    double periodCpu = cpuSeconds();
+    qint64 periodStart = clock.elapsed();
     QTimer sample;
     sample.setInterval(int(std::clamp<qint64>(seconds * 1000 / 10, 1000, 60000)));
     QObject::connect(&sample, &QTimer::timeout, &window,
                      [&window, &firstKiB, &firstReceived, &receivedBytes, &clock, &periodKeyMax,
-                      &periodLateMax] {
+                      &periodLateMax, &periodCpu, &periodStart] {
                          const qint64 shown = window.Text1->length();
                          if (firstKiB < 0) {
                              firstKiB = residentKiB();
                              firstReceived = receivedBytes(shown);
                          }
-                         std::printf("%8.0f %12.2f %12.2f %10.1f %12.1f %12.1f\n",
-                                     double(clock.elapsed()) / 1000, double(shown) / 1e6,
+                         const double cpuNow = cpuSeconds();
+                         const qint64 now = clock.elapsed();
+                         const double share = 100 * (cpuNow - periodCpu) * 1000 /
+                                              double(std::max<qint64>(now - periodStart, 1));
+                         std::printf("%8.0f %12.2f %12.2f %10.1f %12.1f %12.1f %8.1f %8.2f\n",
+                                     double(now) / 1000, double(shown) / 1e6,
                                      double(receivedBytes(shown)) / 1e6,
-                                     double(residentKiB()) / 1024, periodKeyMax, periodLateMax);
+                                     double(residentKiB()) / 1024, periodKeyMax, periodLateMax,
+                                     share, loadAverage());
+                         periodCpu = cpuNow;
+                         periodStart = now;
                          std::fflush(stdout);
                          periodKeyMax = 0;
                          periodLateMax = 0;
