@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(PortChoice::portNumberOfEntry(PortChoice::portEntry(number)) == number);
     }
 
-    const int baudPosition = qint8(data[0]);
-    const int parityPosition = qint8(data[1]);
+    // Positions from -16 up, so that the lists' ends and "nothing selected" are all reached.
+    const int baudPosition = int(data[0]) - 16;
+    const int parityPosition = int(data[1]) - 16;
     const bool listed = baudPosition >= 0 && baudPosition < PortChoice::baudEntries().size() &&
                         parityPosition >= 0 && parityPosition < PortChoice::parityEntries().size();
     const QString settingsText = PortChoice::settingsString(baudPosition, parityPosition);
