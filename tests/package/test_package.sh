@@ -124,6 +124,20 @@ run_installed() {
     [ $rc = 0 ] || fail "$what: quorline --demo exited with $rc: $(cat "$work/demo.err")"
     grep -q '^ports: COM1\b' <<<"$out" || fail "$what: the demo device is not COM1: $out"
 
+    # No serial devices at all: the system's list hidden in a mount namespace of the run's own.
+    if unshare -m true 2>/dev/null; then
+        out=$(cd "$cwd" && env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME="$cwd" \
+            QT_QPA_PLATFORM=offscreen unshare -m sh -c \
+            'mount --make-rprivate / && mount -t tmpfs none /sys/class/tty &&
+             exec timeout 60 quorline --check-install' 2>"$work/nodevices.err")
+        rc=$?
+        [ $rc = 0 ] || fail "$what: with no serial devices, exit $rc: $(cat "$work/nodevices.err")"
+        grep -qx 'ports:' <<<"$out" || fail "$what: ports listed with no serial devices: $out"
+        grep -q '^help: loaded' <<<"$out" || fail "$what: with no serial devices, no help text"
+    else
+        echo "note: no mount namespaces here; the run without serial devices is left out"
+    fi
+
     # An ordinary start keeps running until it is stopped.
     (cd "$cwd" && env -i PATH=/usr/bin:/bin HOME="$cwd" QT_QPA_PLATFORM=offscreen \
         timeout -s TERM 3 quorline >/dev/null 2>&1)
