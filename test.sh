@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in a normal build, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: once in a normal build (with the static checks and the
+# Debian package installed and removed again when run as root), once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
 jobs=$(nproc)
+package_test=OFF
+[ "$(id -u)" -eq 0 ] && package_test=ON
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORLINE_STATIC_CHECKS=ON -DQUORLINE_PACKAGE_TEST="$package_test"
 cmake --build build -j"$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
 
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORLINE_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
+
+JOBS=$jobs tools/run_fuzz.sh "${QUORLINE_FUZZ_SECONDS:-20}" "$PWD/build-fuzz"

@@ -35,5 +35,5 @@ int main(int argc, char *argv[])
     if (parser.isSet(checkInstall))
         return printInstallState(window);
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -244,7 +244,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QStringList args = app.arguments();
+    QStringList args = QCoreApplication::arguments();
     qsizetype totalMb = 100;
     double baselineSeconds = 20;
     for (int i = 1; i + 1 < args.size(); ++i) {

@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
 
     QTemporaryDir dir;
     const QString record = dir.filePath(QStringLiteral("received"));
-    const QString path = dir.filePath(QStringLiteral("file.txt"));
+    QString path = dir.filePath(QStringLiteral("file.txt"));
     // Lines of 63 characters and LF.
     qint64 payload = 0;
     {

@@ -294,7 +294,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QStringList args = app.arguments();
+    QStringList args = QCoreApplication::arguments();
     const auto option = [&args](const QString &name, const QString &fallback) {
         const qsizetype i = args.indexOf(name);
         return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;

@@ -7,17 +7,17 @@ namespace {
 // What a byte does to layout; tabs and line breaks take the slow path.
 enum class Kind : uchar { Plain, Blank, Tab, Break };
 
-constexpr std::array<Kind, 256> makeKinds()
+constexpr std::array<Kind, 256> makeKindTable()
 {
-    std::array<Kind, 256> kinds{};
-    kinds[' '] = Kind::Blank;
-    kinds['\t'] = Kind::Tab;
-    kinds['\r'] = Kind::Break;
-    kinds['\n'] = Kind::Break;
-    return kinds;
+    std::array<Kind, 256> table{};
+    table[' '] = Kind::Blank;
+    table['\t'] = Kind::Tab;
+    table['\r'] = Kind::Break;
+    table['\n'] = Kind::Break;
+    return table;
 }
 
-constexpr std::array<Kind, 256> kinds = makeKinds();
+constexpr std::array<Kind, 256> kinds = makeKindTable();
 
 } // namespace
 

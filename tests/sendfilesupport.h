@@ -90,7 +90,7 @@ protected:
 class WaitWatcher
 {
 public:
-    WaitWatcher(Form1 &window, std::function<void()> action)
+    WaitWatcher(Form1 &window, const std::function<void()> &action)
     {
         QObject::connect(&m_poll, &QTimer::timeout, &window, [this, &window, action] {
             if (!window.Timer1->isActive())
@@ -132,7 +132,7 @@ public:
 
     QString file(const QByteArray &content)
     {
-        const QString path = dir.filePath(QStringLiteral("file%1.txt").arg(++m_files));
+        QString path = dir.filePath(QStringLiteral("file%1.txt").arg(++m_files));
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
             qFatal("cannot write %s", qPrintable(path));
@@ -184,7 +184,7 @@ inline QByteArray withoutLineEnds(QByteArray bytes)
 }
 
 // Runs `action` once, during the yield that follows the line that brings the bar to `value`.
-inline void onceAtValue(Form1 &window, int value, std::function<void()> action)
+inline void onceAtValue(Form1 &window, int value, const std::function<void()> &action)
 {
     auto done = std::make_shared<bool>(false);
     QObject::connect(window.ProgressBar1, &QProgressBar::valueChanged, window.ProgressBar1,

@@ -30,7 +30,7 @@ private:
 
 QString HelpTextTest::write(const QByteArray &bytes)
 {
-    const QString path = m_dir.filePath(QStringLiteral("help%1.txt").arg(++m_files));
+    QString path = m_dir.filePath(QStringLiteral("help%1.txt").arg(++m_files));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));

@@ -18,7 +18,7 @@ private:
 
     QString write(const QByteArray &content)
     {
-        const QString path = m_dir.filePath(QStringLiteral("f%1").arg(++m_files));
+        QString path = m_dir.filePath(QStringLiteral("f%1").arg(++m_files));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
             qFatal("cannot write %s", qPrintable(path));

@@ -139,7 +139,7 @@ private slots:
         window->show();
         window->MSComm1->setCommPort(1);
         window->MSComm1->setPortOpen(true);
-        const QString path = dir.filePath(QStringLiteral("lines.txt"));
+        QString path = dir.filePath(QStringLiteral("lines.txt"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(numberedLines("d", 1000));

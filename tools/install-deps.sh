@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core xvfb xauth
+    dpkg-dev file clang libclang-rt-14-dev clang-tidy cppcheck
 )
 
 missing=()

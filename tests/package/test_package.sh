@@ -3,7 +3,8 @@
 # what it put where, runs the installed program, installs it again over itself, removes it and
 # checks that nothing of it is left. Needs root (dpkg -i); exits 77 (skipped) otherwise.
 #
-# usage: test_package.sh SOURCE_DIR WORK_DIR
+# usage: test_package.sh SOURCE_DIR WORK_DIR [BUILD_DIR]
+# With BUILD_DIR the package is made from that build instead of a clean release build.
 set -u
 
 src=$(cd "${1:?source directory}" && pwd)
@@ -32,9 +33,13 @@ owned=(
 )
 
 echo "== building the package"
-build="$work/build"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DQUORLINE_SANITIZE=OFF >"$work/configure.log" 2>&1 || die "configure failed, see $work/configure.log"
+if [ -n "${3:-}" ]; then
+    build=$(cd "$3" && pwd)
+else
+    build="$work/build"
+    cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DQUORLINE_SANITIZE=OFF >"$work/configure.log" 2>&1 || die "configure failed, see $work/configure.log"
+fi
 cmake --build "$build" -j2 >"$work/build.log" 2>&1 || die "build failed, see $work/build.log"
 rm -f "$build"/quorline_*.deb
 (cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || die "cpack failed, see $work/cpack.log"
