@@ -21,6 +21,8 @@ cmake --build "$build" -j"$jobs" --target $targets >"$build/fuzz-build.log" 2>&1
     || { echo "build failed, see $build/fuzz-build.log"; exit 2; }
 
 status=0
+passed=0
+failed=0
 for target in $targets; do
     seeds="$root/tests/fuzz/corpus/$target"
     scratch="$build/fuzz-corpus/$target"
@@ -31,10 +33,13 @@ for target in $targets; do
         "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
         -artifact_prefix="$build/fuzz-artifacts/$target-" "$scratch" "$seeds") >"$log" 2>&1; then
         grep -E '^(#[0-9]+ *DONE|Done )' "$log" | tail -n 1
+        passed=$((passed + 1))
     else
         status=1
+        failed=$((failed + 1))
         echo "FAILED: see $log"
         grep -E 'ERROR|invariant broken|SUMMARY|Test unit written' "$log" | head -n 10
     fi
 done
+echo "fuzz: $passed passed, $failed failed"
 exit $status
