@@ -1,9 +1,10 @@
 #include "app/form1.h"
 
-#include "filesend/commondialog.h"
-#include "help/form2.h"
+#include "widgets/commondialog.h"
+#include "widgets/form2.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
+#include "widgets/twips.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,15 +18,6 @@
 #include <QPushButton>
 
 namespace {
-
-QFont sansSerif(qreal points, bool bold = false)
-{
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
 
 template <typename W>
 W *named(W *widget, const char *name)
@@ -66,7 +58,7 @@ void Form1::closeEvent(QCloseEvent *event)
 
 int Form1::twips(int value) const
 {
-    return qRound(value * logicalDpiX() / 1440.0);
+    return twipsToPixels(this, value);
 }
 
 void Form1::createControls()
@@ -79,11 +71,11 @@ void Form1::createControls()
     };
 
     Text1 = named(new Screen(client), "Text1");
-    Text1->setFont(sansSerif(9.75));
+    Text1->setFont(standInFont(9.75));
     place(Text1, 120, 240, 8775, 4335);
 
     HelpFrame = named(new QGroupBox(QStringLiteral("Quorline Help"), client), "HelpFrame");
-    HelpFrame->setFont(sansSerif(9.75, true));
+    HelpFrame->setFont(standInFont(9.75, true));
     HelpFrame->setAutoFillBackground(true);
     QPalette framePalette = HelpFrame->palette();
     framePalette.setColor(QPalette::Window, QColor(255, 224, 192));
@@ -93,7 +85,7 @@ void Form1::createControls()
     HelpFrame->hide();
 
     Helpbox = named(new QPlainTextEdit(QStringLiteral("Help.txt file not found"), HelpFrame), "Helpbox");
-    Helpbox->setFont(sansSerif(9.75));
+    Helpbox->setFont(standInFont(9.75));
     Helpbox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     place(Helpbox, 120, 360, 7695, 3255);
 
@@ -119,12 +111,12 @@ void Form1::createControls()
 
     chkShowControl = named(new QCheckBox(QStringLiteral("Display Control Characters"), client),
                            "chkShowControl");
-    chkShowControl->setFont(sansSerif(9.75));
+    chkShowControl->setFont(standInFont(9.75));
     chkShowControl->setChecked(true);
     place(chkShowControl, 5520, 4800, 2895, 255);
 
     chkDuplex = named(new QCheckBox(QStringLiteral("Full Duplex"), client), "chkDuplex");
-    chkDuplex->setFont(sansSerif(9.75));
+    chkDuplex->setFont(standInFont(9.75));
     chkDuplex->setChecked(true);
     place(chkDuplex, 5520, 5160, 2175, 255);
 
@@ -135,7 +127,7 @@ void Form1::createControls()
     btnClose->setEnabled(false);
 
     ProgressLabel = named(new QLabel(QStringLiteral("Progress"), client), "ProgressLabel");
-    ProgressLabel->setFont(sansSerif(9.75));
+    ProgressLabel->setFont(standInFont(9.75));
     place(ProgressLabel, 4440, 5520, 975, 255);
     ProgressLabel->hide();
 
@@ -147,7 +139,7 @@ void Form1::createControls()
     ProgressBar1->hide();
 
     pcntlabel = named(new QLabel(client), "pcntlabel");
-    pcntlabel->setFont(sansSerif(9.75));
+    pcntlabel->setFont(standInFont(9.75));
     place(pcntlabel, 8160, 5520, 735, 255);
     pcntlabel->hide();
 
@@ -195,9 +187,7 @@ void Form1::wireEvents()
 
 QString Form1::ControlName(qint16 code) const
 {
-    if (code < 0 || code >= qint16(ControlNames.size()))
-        return QStringLiteral("[??]");
-    return ControlNames[code];
+    return controlName(ControlNames, code);
 }
 
 void Form1::ClearScreen_triggered()

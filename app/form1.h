@@ -26,7 +26,16 @@ class Screen;
 class SerialPortControl;
 
 // The terminal window. Controls carry the names the rest of the program and the tests know them
-// by; each handler is named after its control and event.
+// by; each handler is named after its control and event. Its member functions live beside this
+// header, one file per concern:
+//   form1.cpp           controls, menu, wiring; ClearScreen and the check boxes
+//   form1_startup.cpp   Form_Load (the port list, the lists, caption, ControlNames)
+//   form1_portopen.cpp  btnOpen_clicked, btnClose_clicked
+//   form1_receive.cpp   MSComm1_OnComm
+//   form1_keypress.cpp  Text1_KeyPress
+//   form1_sendfile.cpp  SendFile_triggered, Timer1_timeout
+//   form1_help.cpp      loadHelpText, help_triggered, Command1_clicked
+//   form1_about.cpp     Aboutbox_triggered
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -42,8 +51,6 @@ public:
 
     // The mnemonic of a code 0..31, "[??]" for any other.
     QString ControlName(qint16 code) const;
-
-    static constexpr const char *Version = "1.02";
 
     // Twips to pixels at the screen's logical resolution.
     int twips(int value) const;
@@ -74,7 +81,7 @@ public:
     // Set once the window is being closed: a handler waiting in a yield ends without going on.
     bool isClosing() const { return m_closing; }
 
-    std::array<QString, 32> ControlNames;
+    ControlNameTable ControlNames;
     QByteArray RxBuffer;
 
     // Where help.txt is looked for; empty means the program's own directory (tests set it).
@@ -101,11 +108,21 @@ private:
     void createControls();
     void createMenu();
     void wireEvents();
+    void setSendMaximum(qint64 lines);
+    void setSendValue(qint64 lines);
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;
     // The About window, made on first use and kept for the run.
     std::unique_ptr<Form2> form2;
+
+    // The file send's progress, shared by a send started during another's yield as the bar is.
+    struct SendProgress
+    {
+        qint64 lineCount = 0;
+        qint64 linesSent = 0;
+    };
+    SendProgress m_send;
 
     bool m_closing = false;
 };

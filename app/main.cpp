@@ -1,6 +1,7 @@
 #include "app/demodevice.h"
 #include "app/form1.h"
 #include "app/installcheck.h"
+#include "base/version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -10,7 +11,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorline"));
-    QApplication::setApplicationVersion(QLatin1StringView(Form1::Version));
+    QApplication::setApplicationVersion(QLatin1StringView(QuorlineVersion));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));
 
     QCommandLineParser parser;

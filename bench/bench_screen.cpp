@@ -1,6 +1,6 @@
 // Appending speed, flatness, memory and repaint time of the terminal screen, with
 // QPlainTextEdit as the baseline. Usage: bench_screen [--mb N] [--baseline-seconds S]
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

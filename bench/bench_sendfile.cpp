@@ -5,7 +5,7 @@
 // bench_sendfile [KILOBYTES [BAUD]]   (default: 1024 KB at 115200 baud)
 
 #include "app/form1.h"
-#include "filesend/commondialog.h"
+#include "widgets/commondialog.h"
 #include "serial/serialportcontrol.h"
 
 #include <QAbstractButton>

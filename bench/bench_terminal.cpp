@@ -5,7 +5,7 @@
 #include "app/form1.h"
 #include "serial/serialportcontrol.h"
 #include "terminal/notation.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -8,7 +8,7 @@
 
 #include "app/form1.h"
 #include "serial/portmap.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "filesend/linereader.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #include "filesend/progresstext.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <limits>
 

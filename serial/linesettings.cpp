@@ -1,6 +1,6 @@
 #include "serial/linesettings.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "serial/serialportcontrol.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QFileInfo>
 #include <QTimer>

@@ -3,7 +3,7 @@
 // Helpers for the file-send tests: answering a run of message boxes, and a window on a peer.
 
 #include "app/form1.h"
-#include "filesend/commondialog.h"
+#include "widgets/commondialog.h"
 #include "serial/serialportcontrol.h"
 #include "testsupport.h"
 

@@ -5,7 +5,7 @@
 #include "app/form1.h"
 #include "expectednotation.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 #include "testsupport.h"
 
 #include <QApplication>

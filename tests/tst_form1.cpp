@@ -3,7 +3,7 @@
 
 #include "app/form1.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 #include "testsupport.h"
 
 #include <QCheckBox>

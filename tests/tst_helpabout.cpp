@@ -1,8 +1,8 @@
 #include "app/form1.h"
-#include "help/form2.h"
+#include "widgets/form2.h"
 #include "help/helptext.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 #include "testsupport.h"
 
 #include <QAction>

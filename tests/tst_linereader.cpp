@@ -1,4 +1,4 @@
-#include "app/failure.h"
+#include "base/failure.h"
 #include "filesend/linereader.h"
 #include "filesend/progresstext.h"
 

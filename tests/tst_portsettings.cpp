@@ -1,6 +1,6 @@
 // The settings string the three lists make, the settings parser, and the port-number map.
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "serial/linesettings.h"
 #include "serial/portchoice.h"
 #include "serial/portmap.h"

@@ -1,4 +1,4 @@
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,6 @@
 #include "sendfilesupport.h"
 
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QFileDialog>
 #include <QLabel>

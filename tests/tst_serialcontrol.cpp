@@ -1,6 +1,6 @@
 // The serial port control on real pseudo-terminals driven by the peer tool.
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "serial/serialportcontrol.h"
 #include "testsupport.h"
 

@@ -4,9 +4,9 @@
 
 #include "app/demodevice.h"
 #include "app/form1.h"
-#include "help/form2.h"
+#include "widgets/form2.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QAction>
 #include <QApplication>

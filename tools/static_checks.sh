@@ -8,7 +8,7 @@ set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-static}
 jobs=${JOBS:-2}
-ours='(app|serial|terminal|filesend|help|tools|bench|tests)'
+ours='(base|widgets|app|serial|terminal|filesend|help|tools|bench|tests)'
 
 if [ ! -f "$build/compile_commands.json" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON >/dev/null \

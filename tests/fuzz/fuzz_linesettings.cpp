@@ -2,7 +2,7 @@
 // is refused with a description naming the text.
 #include "tests/fuzz/fuzzcheck.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "serial/linesettings.h"
 
 namespace {

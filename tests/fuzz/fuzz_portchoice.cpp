@@ -3,7 +3,7 @@
 // for a position with no entry, refuses.
 #include "tests/fuzz/fuzzcheck.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "serial/linesettings.h"
 #include "serial/portchoice.h"
 

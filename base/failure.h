@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+
+#include <exception>
 #include <stdexcept>
 
 // A refused operation, carrying the description the user is shown after the handler's own text.
@@ -16,3 +18,6 @@ public:
 private:
     QString m_description;
 };
+
+// The description a handler shows after its own text, for any failure it caught.
+QString describe(const std::exception &failure);

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QRawFont>
 #include <array>
+#include <functional>
 
 class QMenu;
 class QPainter;
@@ -96,6 +97,8 @@ private:
     qsizetype hitTest(QPoint p) const;
     void updateMetrics();
     bool shapeGlyph(const QString &text, Glyph &g, qreal &width);
+    qint64 wrapWidth() const;
+    void relayoutKeepingTop(const std::function<void()> &relayout);
     void updateWrapWidth();
     void scheduleFrame();
     void frame();

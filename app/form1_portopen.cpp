@@ -1,9 +1,9 @@
-#include "app/failure.h"
+#include "base/failure.h"
 #include "app/form1.h"
-#include "app/messagebox.h"
+#include "widgets/messagebox.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -23,8 +23,8 @@ void Form1::btnOpen_clicked()
         btnOpen->setEnabled(false);
         btnClose->setEnabled(true);
         Text1->setFocus();
-    } catch (const Failure &failure) {
-        showMessage(this, QStringLiteral("Error opening port. ") + failure.description());
+    } catch (const std::exception &failure) {
+        showMessage(this, QStringLiteral("Error opening port. ") + describe(failure));
     }
 }
 
@@ -34,7 +34,7 @@ void Form1::btnClose_clicked()
         MSComm1->setPortOpen(false);
         btnClose->setEnabled(false);
         btnOpen->setEnabled(true);
-    } catch (const Failure &failure) {
-        showMessage(this, QStringLiteral("Error closing port .. ") + failure.description());
+    } catch (const std::exception &failure) {
+        showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
     }
 }

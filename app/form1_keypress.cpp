@@ -1,7 +1,7 @@
 #include "app/form1.h"
-#include "app/messagebox.h"
+#include "widgets/messagebox.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QCheckBox>
 

@@ -1,6 +1,6 @@
 #include "app/form1.h"
-#include "app/messagebox.h"
-#include "filesend/commondialog.h"
+#include "widgets/messagebox.h"
+#include "widgets/commondialog.h"
 #include "filesend/linereader.h"
 #include "filesend/progresstext.h"
 #include "serial/serialportcontrol.h"
@@ -13,33 +13,6 @@
 #include <exception>
 
 namespace {
-
-// The bar's own range is int; the line count and the lines sent are kept on the bar beside it,
-// so that a send started during another's yield shares them as it shares the bar.
-constexpr const char *LinesProperty = "lineMaximum";
-constexpr const char *SentProperty = "lineValue";
-
-qint64 barMaximum(const QProgressBar *bar)
-{
-    return bar->property(LinesProperty).toLongLong();
-}
-
-qint64 barValue(const QProgressBar *bar)
-{
-    return bar->property(SentProperty).toLongLong();
-}
-
-void setBarMaximum(QProgressBar *bar, qint64 maximum)
-{
-    bar->setProperty(LinesProperty, maximum);
-    bar->setMaximum(barUnits(maximum, maximum));
-}
-
-void setBarValue(QProgressBar *bar, qint64 value)
-{
-    bar->setProperty(SentProperty, value);
-    bar->setValue(barUnits(value, barMaximum(bar)));
-}
 
 // About a tenth of a second of output at the port's rate, ten bits to a character.
 qint64 outputAhead(const SerialPortControl *port)
@@ -74,9 +47,9 @@ void Form1::SendFile_triggered()
         }
         const qint64 count = CountLines(CommonDialog1->fileName());
 
-        setBarMaximum(ProgressBar1, count);
+        setSendMaximum(count);
         ProgressBar1->show();
-        setBarValue(ProgressBar1, 0);
+        setSendValue(0);
         ProgressLabel->show();
         pcntlabel->show();
         pcntlabel->setText(QStringLiteral("0%"));
@@ -88,9 +61,9 @@ void Form1::SendFile_triggered()
             while (MSComm1->bytesToWrite() > outputAhead(MSComm1))
                 if (!yieldSend(window, QEventLoop::WaitForMoreEvents))
                     return;
-            if (barValue(ProgressBar1) < barMaximum(ProgressBar1))
-                setBarValue(ProgressBar1, barValue(ProgressBar1) + 1);
-            pcntlabel->setText(percentText(barValue(ProgressBar1), barMaximum(ProgressBar1)));
+            if (m_send.linesSent < m_send.lineCount)
+                setSendValue(m_send.linesSent + 1);
+            pcntlabel->setText(percentText(m_send.linesSent, m_send.lineCount));
             if (!yieldSend(window))
                 return;
         }
@@ -110,6 +83,19 @@ void Form1::SendFile_triggered()
         if (window && !isClosing())
             showMessage(this, QStringLiteral("Error during file send ... port not open?"));
     }
+}
+
+// The bar's own range is int; the counts are kept beside it in 64 bits.
+void Form1::setSendMaximum(qint64 lines)
+{
+    m_send.lineCount = lines;
+    ProgressBar1->setMaximum(barUnits(lines, lines));
+}
+
+void Form1::setSendValue(qint64 lines)
+{
+    m_send.linesSent = lines;
+    ProgressBar1->setValue(barUnits(lines, m_send.lineCount));
 }
 
 void Form1::Timer1_timeout()

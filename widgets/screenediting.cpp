@@ -1,5 +1,5 @@
 // The screen's keyboard, mouse, clipboard and context menu.
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include "terminal/typedtext.h"
 

@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "base/version.h"
 
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
@@ -48,7 +49,7 @@ void Form1::Form_Load()
     cboBaud->addItems(PortChoice::baudEntries());
     cboBaud->setCurrentIndex(PortChoice::DefaultBaudPosition);
 
-    setWindowTitle(windowTitle() + QStringLiteral(" v") + QLatin1StringView(Version));
+    setWindowTitle(windowTitle() + QStringLiteral(" v") + QLatin1StringView(QuorlineVersion));
 
     const QStringList &names = controlMnemonics();
     for (qsizetype k = 0; k < names.size(); ++k)

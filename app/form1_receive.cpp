@@ -1,8 +1,8 @@
-#include "app/failure.h"
+#include "base/failure.h"
 #include "app/form1.h"
-#include "app/messagebox.h"
+#include "widgets/messagebox.h"
 #include "serial/serialportcontrol.h"
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QCheckBox>
 
@@ -27,10 +27,7 @@ void Form1::MSComm1_OnComm()
         Text1->append(shown);
         RxBuffer.clear();
         Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
-    } catch (const Failure &failure) {
-        showMessage(this, QStringLiteral("ERror in receive routine, ") + failure.description());
     } catch (const std::exception &failure) {
-        showMessage(this, QStringLiteral("ERror in receive routine, ") +
-                              QString::fromLocal8Bit(failure.what()));
+        showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
     }
 }

@@ -1,4 +1,4 @@
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include "terminal/typedtext.h"
 
@@ -132,17 +132,27 @@ qsizetype Screen::stepRight(qsizetype pos) const
     return m_model.insideBreak(pos) ? pos + 1 : pos;
 }
 
+qint64 Screen::wrapWidth() const
+{
+    return qint64(std::max(viewport()->width() - 2 * m_margin, 8)) * Unit;
+}
+
+void Screen::relayoutKeepingTop(const std::function<void()> &relayout)
+{
+    // The character at the top of the view stays there, whatever the rows become.
+    const qsizetype topChar = m_model.rowStart(topRow());
+    relayout();
+    syncScrollBar();
+    verticalScrollBar()->setValue(int(m_model.rowOf(topChar)));
+}
+
 void Screen::updateWrapWidth()
 {
-    const qint64 width = qint64(std::max(viewport()->width() - 2 * m_margin, 8)) * Unit;
-    if (width != m_model.wrapWidth()) {
-        const qsizetype topChar = m_model.rowStart(topRow());
-        m_model.setWrapWidth(width);
+    const qint64 width = wrapWidth();
+    if (width != m_model.wrapWidth())
+        relayoutKeepingTop([this, width] { m_model.setWrapWidth(width); });
+    else
         syncScrollBar();
-        verticalScrollBar()->setValue(int(m_model.rowOf(topChar)));
-    } else {
-        syncScrollBar();
-    }
     viewport()->update();
 }
 

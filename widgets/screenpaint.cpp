@@ -1,5 +1,5 @@
 // How the screen draws its rows.
-#include "terminal/screen.h"
+#include "widgets/screen.h"
 
 #include <QGlyphRun>
 #include <QPaintEvent>
@@ -94,10 +94,7 @@ void Screen::updateMetrics()
         advances[c] = qint32(std::lround(width * Unit));
     }
     const qint32 tabStop = qint32(std::lround(8 * fm.horizontalAdvance(QLatin1Char(' ')) * Unit));
-    const qsizetype topChar = m_model.rowStart(topRow());
-    m_model.setLayout(advances, tabStop, std::max(viewport()->width() - 2 * m_margin, 8) * Unit);
-    syncScrollBar();
-    verticalScrollBar()->setValue(int(m_model.rowOf(topChar)));
+    relayoutKeepingTop([this, &advances, tabStop] { m_model.setLayout(advances, tabStop, wrapWidth()); });
     viewport()->update();
 }
 

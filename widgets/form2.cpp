@@ -1,21 +1,10 @@
-#include "help/form2.h"
+#include "widgets/form2.h"
 
-#include "app/form1.h"
+#include "base/version.h"
+#include "widgets/twips.h"
 
 #include <QLabel>
 #include <QShowEvent>
-
-namespace {
-
-QFont sansSerif(qreal points)
-{
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    return font;
-}
-
-} // namespace
 
 Form2::Form2(QWidget *parent) : QDialog(parent)
 {
@@ -43,7 +32,7 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
     };
     Label1 =
         label("Label1", QStringLiteral("About Quorline"), 1320, 240, 4575, 375, Qt::AlignHCenter);
-    Label1->setFont(sansSerif(13.5));
+    Label1->setFont(standInFont(13.5));
 
     Label2 = label(
         "Label2",
@@ -53,12 +42,12 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
                        "terminal emulator which displays ALL serial characters received "
                        "(printable characters, control characters and even 8-bit characters)."),
         240, 840, 6615, 1455, Qt::AlignLeft);
-    Label2->setFont(sansSerif(9.75));
+    Label2->setFont(standInFont(9.75));
     Label2->setWordWrap(true);
 
     Label3 =
         label("Label3", QStringLiteral("Version  x.x.x"), 240, 2280, 6615, 375, Qt::AlignHCenter);
-    Label3->setFont(sansSerif(9.75));
+    Label3->setFont(standInFont(9.75));
     QPalette blue = Label3->palette();
     blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
     Label3->setPalette(blue);
@@ -66,7 +55,7 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
     Label4 = label("Label4",
                    QStringLiteral("Newer versions come with the quorline package of your system"),
                    240, 2640, 6615, 375, Qt::AlignHCenter);
-    Label4->setFont(sansSerif(9.75));
+    Label4->setFont(standInFont(9.75));
 
     Label5 =
         label("Label5", QStringLiteral("Copyright (c) 2026 The Quorline authors. MIT License."),
@@ -77,12 +66,12 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
 
 int Form2::twips(int value) const
 {
-    return qRound(value * logicalDpiX() / 1440.0);
+    return twipsToPixels(this, value);
 }
 
 void Form2::Form_Load()
 {
-    Label3->setText(QStringLiteral("Version ") + QLatin1StringView(Form1::Version));
+    Label3->setText(QStringLiteral("Version ") + QLatin1StringView(QuorlineVersion));
 }
 
 void Form2::showEvent(QShowEvent *event)

@@ -1,6 +1,6 @@
 #include "app/form1.h"
 
-#include "help/form2.h"
+#include "widgets/form2.h"
 
 void Form1::Aboutbox_triggered()
 {

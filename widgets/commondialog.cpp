@@ -1,4 +1,4 @@
-#include "filesend/commondialog.h"
+#include "widgets/commondialog.h"
 
 #include <QFileDialog>
 
