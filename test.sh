@@ -9,7 +9,8 @@ jobs=$(nproc)
 package_test=OFF
 [ "$(id -u)" -eq 0 ] && package_test=ON
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# The benchmarks are built here too, so that they keep compiling.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLINE_BENCH=ON \
     -DQUORLINE_STATIC_CHECKS=ON -DQUORLINE_PACKAGE_TEST="$package_test"
 cmake --build build -j"$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")

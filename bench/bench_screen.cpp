@@ -1,5 +1,6 @@
 // Appending speed, flatness, memory and repaint time of the terminal screen, with
 // QPlainTextEdit as the baseline. Usage: bench_screen [--mb N] [--baseline-seconds S]
+#include "measure.h"
 #include "widgets/screen.h"
 
 #include <QApplication>
@@ -10,25 +11,11 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <cstdio>
-#include <ctime>
 #include <functional>
-#include <unistd.h>
 
 namespace {
 
 constexpr qsizetype MB = 1024 * 1024;
-
-qint64 residentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
 
 enum class Pattern { Lines, NoBreaks, RandomBytes };
 
@@ -68,14 +55,6 @@ struct Run
     int paints = 0;
     double cpuSeconds = 0;
 };
-
-// CPU time of this process: the machine is shared, so wall time alone says little.
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
 
 class PaintCounter : public QObject
 {
@@ -244,15 +223,10 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments();
-    qsizetype totalMb = 100;
-    double baselineSeconds = 20;
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--mb"))
-            totalMb = args[i + 1].toLongLong();
-        else if (args[i] == QLatin1String("--baseline-seconds"))
-            baselineSeconds = args[i + 1].toDouble();
-    }
+    const QStringList args = QCoreApplication::arguments();
+    const Arguments options(args);
+    const auto totalMb = qsizetype(options.number(QStringLiteral("--mb"), 100));
+    const double baselineSeconds = options.number(QStringLiteral("--baseline-seconds"), 20);
     const qsizetype total = totalMb * MB;
     const int caseAt = args.indexOf(QLatin1String("--case"));
     if (caseAt > 0 && caseAt + 3 < args.size()) {

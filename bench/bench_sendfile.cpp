@@ -5,32 +5,26 @@
 // bench_sendfile [KILOBYTES [BAUD]]   (default: 1024 KB at 115200 baud)
 
 #include "app/form1.h"
-#include "widgets/commondialog.h"
+#include "measure.h"
 #include "serial/serialportcontrol.h"
+#include "support/peer.h"
+#include "widgets/commondialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
-
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 struct Sample
 {
@@ -46,8 +40,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const qint64 kilobytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
-    const int baud = argc > 2 ? QByteArray(argv[2]).toInt() : 115200;
+    const Arguments options(QCoreApplication::arguments());
+    const qint64 kilobytes = options.positional(0, QStringLiteral("1024")).toLongLong();
+    const int baud = options.positional(1, QStringLiteral("115200")).toInt();
     const int bytesPerSecond = baud / 10;
 
     QTemporaryDir dir;
@@ -67,18 +62,11 @@ int main(int argc, char *argv[])
         }
     }
 
-    QProcess peer;
-    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(QUORPEER_PATH),
-               {QStringLiteral("--read-rate"), QString::number(bytesPerSecond),
-                QStringLiteral("--record"), record});
-    if (!peer.waitForStarted() || !peer.waitForReadyRead(5000))
+    Peer peer({QStringLiteral("--read-rate"), QString::number(bytesPerSecond),
+               QStringLiteral("--record"), record});
+    if (peer.path().isEmpty())
         return 1;
-    const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
-
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QUORLINE_COM1"), device);
-    Form1 window(PortMap::build(env, {}));
+    Form1 window(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
     window.show();
     window.MSComm1->setCommPort(1);
     window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
@@ -136,7 +124,10 @@ int main(int argc, char *argv[])
             worstAt = s.seconds;
         }
     }
-    QThread::msleep(200);
+    // The last lines may still be on their way to the peer's record.
+    const QDeadlineTimer settle(2000);
+    while (QFileInfo(record).size() < payload && !settle.hasExpired())
+        QThread::msleep(10);
     const qint64 arrived = QFileInfo(record).size();
 
     std::printf("file: %lld bytes in %lld lines (%lld bytes without line ends), %d baud, "
@@ -155,7 +146,6 @@ int main(int argc, char *argv[])
     std::printf("wait: %.2f s wall, %.4f s CPU (%.2f%% of one core)\n", waitWall, waitCpu,
                 waitWall > 0 ? 100.0 * waitCpu / waitWall : 0.0);
 
-    peer.terminate();
-    peer.waitForFinished(3000);
+    peer.stop();
     return 0;
 }

@@ -3,7 +3,9 @@
 // a key press to its byte at the peer while a flood runs.
 // Usage: bench_terminal [--mb N] [--keys N]; each case runs in a process of its own.
 #include "app/form1.h"
+#include "measure.h"
 #include "serial/serialportcontrol.h"
+#include "support/peer.h"
 #include "terminal/notation.h"
 #include "widgets/screen.h"
 
@@ -23,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -33,27 +34,6 @@ namespace {
 
 constexpr double MB = 1024.0 * 1024.0;
 using Clock = std::chrono::steady_clock;
-
-qint64 residentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0;
-    long resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Random bytes, or text lines of printable characters ending in CR LF.
 QByteArray input(bool text, qsizetype size)
@@ -81,43 +61,11 @@ QByteArray input(bool text, qsizetype size)
     return bytes;
 }
 
-struct Peer
-{
-    QProcess process;
-    QString path;
-
-    bool start(const QStringList &arguments)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(QUORPEER_PATH), arguments);
-        if (!process.waitForStarted(5000))
-            return false;
-        while (!process.canReadLine())
-            if (!process.waitForReadyRead(5000))
-                return false;
-        path = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return !path.isEmpty();
-    }
-    ~Peer()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(1000);
-    }
-};
-
 struct Window
 {
     Form1 form;
     explicit Window(const QString &device)
-        : form(PortMap::build(
-              [&device] {
-                  QProcessEnvironment env;
-                  env.insert(QStringLiteral("QUORLINE_COM1"), device);
-                  return env;
-              }(),
-              {}))
+        : form(PortMap::build(portEnvironment({{1, device}}), {}))
     {
         form.Form_Load();
         form.show();
@@ -153,10 +101,10 @@ int throughputCase(bool notation, bool text, qsizetype size)
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return 2;
     }
-    Peer peer;
-    if (!peer.start({"--wait-open", "--send-file", file}))
+    const Peer peer({"--wait-open", "--send-file", file});
+    if (peer.path().isEmpty())
         return 2;
-    Window w(peer.path);
+    Window w(peer.path());
     w.form.chkShowControl->setChecked(notation);
 
     qsizetype expected = bytes.size();
@@ -216,11 +164,11 @@ int keyDelayCase(int keys)
 {
     QTemporaryDir dir;
     const QString record = dir.filePath(QStringLiteral("record"));
-    Peer peer;
-    if (!peer.start(
-            {"--wait-open", "--flood", "100000000000", "--pattern", "random", "--record", record}))
+    const Peer peer(
+        {"--wait-open", "--flood", "100000000000", "--pattern", "random", "--record", record});
+    if (peer.path().isEmpty())
         return 2;
-    Window w(peer.path);
+    Window w(peer.path());
     w.form.btnOpen->click();
     if (!w.form.MSComm1->portOpen())
         return 2;
@@ -294,14 +242,10 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments();
-    const auto option = [&args](const QString &name, const QString &fallback) {
-        const qsizetype i = args.indexOf(name);
-        return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
-    };
-    const double mb = option(QStringLiteral("--mb"), QStringLiteral("100")).toDouble();
-    const int keys = option(QStringLiteral("--keys"), QStringLiteral("30")).toInt();
-    const QString only = option(QStringLiteral("--case"), QString());
+    const Arguments options(QCoreApplication::arguments());
+    const double mb = options.number(QStringLiteral("--mb"), 100);
+    const int keys = int(options.number(QStringLiteral("--keys"), 30));
+    const QString only = options.option(QStringLiteral("--case"));
 
     if (only == QLatin1String("keys"))
         return keyDelayCase(keys);
@@ -311,11 +255,8 @@ int main(int argc, char *argv[])
         return throughputCase(notation, text, qsizetype(mb * MB));
     }
 
-    double load[3] = {};
-    if (getloadavg(load, 3) < 0)
-        load[0] = -1;
     std::printf("screen widget: Screen over %s; load average %.2f on %ld cores\n",
-                Screen::staticMetaObject.superClass()->className(), load[0],
+                Screen::staticMetaObject.superClass()->className(), loadAverage(),
                 sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
     int failures = 0;

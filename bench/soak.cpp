@@ -7,7 +7,9 @@
 // usage: quorline_soak [--seconds N] [--rate BYTES_PER_SECOND]   (defaults: 600, 11520)
 
 #include "app/form1.h"
+#include "measure.h"
 #include "serial/portmap.h"
+#include "support/peer.h"
 #include "widgets/screen.h"
 
 #include <QApplication>
@@ -16,14 +18,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -72,28 +71,7 @@ QByteArray rendered(const QByteArray &bytes, const std::array<QString, 32> &name
 
 qint64 residentKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The machine's one-minute load average.
-double loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : -1;
+    return residentBytes() / 1024;
 }
 
 double percentile(QList<double> values, double p)
@@ -111,13 +89,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = QApplication::arguments();
-    const auto option = [&args](const QString &name, qint64 fallback) {
-        const qsizetype at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args[at + 1].toLongLong() : fallback;
-    };
-    const qint64 seconds = option(QStringLiteral("--seconds"), 600);
-    const qint64 rate = option(QStringLiteral("--rate"), 11520);
+    const Arguments options(QApplication::arguments());
+    const auto seconds = qint64(options.number(QStringLiteral("--seconds"), 600));
+    const auto rate = qint64(options.number(QStringLiteral("--rate"), 11520));
 
     QTemporaryDir dir;
     const QByteArray sent = makeTransmission(seconds * rate);
@@ -128,19 +102,13 @@ int main(int argc, char *argv[])
         return 2;
     sendFile.close();
 
-    QProcess peer;
-    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(QStringLiteral(QUORPEER_PATH),
-               {QStringLiteral("--wait-open"), QStringLiteral("--delay"), QStringLiteral("1000"),
-                QStringLiteral("--rate"), QString::number(rate), QStringLiteral("--send-file"),
-                sendPath, QStringLiteral("--record"), recordPath});
-    if (!peer.waitForStarted(5000) || !peer.waitForReadyRead(5000))
+    Peer peer({QStringLiteral("--wait-open"), QStringLiteral("--delay"), QStringLiteral("1000"),
+               QStringLiteral("--rate"), QString::number(rate), QStringLiteral("--send-file"),
+               sendPath, QStringLiteral("--record"), recordPath});
+    const QString device = peer.path();
+    if (device.isEmpty())
         return 2;
-    const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
-
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QUORLINE_COM1"), device);
-    Form1 window(PortMap::build(env, {}));
+    Form1 window(PortMap::build(portEnvironment({{1, device}}), {}));
     window.Form_Load();
     window.show();
     window.cboBaud->setCurrentIndex(10); // 115.2k
@@ -284,8 +252,7 @@ int main(int argc, char *argv[])
     const QByteArray screen = window.Text1->bytes();
     QFile record(recordPath);
     const QByteArray arrived = record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
-    peer.terminate();
-    peer.waitForFinished(3000);
+    peer.stop();
 
     const bool screenExact = screen == expected;
     qsizetype firstDifference = -1;

@@ -3,8 +3,9 @@
 
 #include "app/form1.h"
 #include "serial/serialportcontrol.h"
+#include "support/boxanswerer.h"
+#include "support/peer.h"
 #include "widgets/screen.h"
-#include "testsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -185,10 +186,10 @@ private slots:
 
     void startupWithNoPort()
     {
-        const auto modal = answerNextModal(QMessageBox::Ok, 300);
+        const BoxAnswerer boxes;
         auto window = loadedWindow({{1, "/nonexistent/tty"}});
-        QTest::qWait(400);
-        QVERIFY(!modal->shown);
+        QCoreApplication::processEvents(); // a box posted by the load comes up now
+        QCOMPARE(boxes.texts(), QStringList());
         QCOMPARE(window->cboPort->count(), 0);
         QCOMPARE(window->cboPort->currentIndex(), -1);
         QCOMPARE(window->cboPort->currentText(), "Combo1");
@@ -215,10 +216,11 @@ private slots:
         QSerialPort other(free.path());
         QVERIFY(other.open(QIODevice::ReadWrite));
         window->show();
-        const auto modal = answerNextModal();
+        const BoxAnswerer boxes;
         QTest::mouseClick(window->btnOpen, Qt::LeftButton);
-        QVERIFY(modal->shown);
-        QVERIFY2(modal->text.startsWith("Error opening port. " + free.path() + ": "), qPrintable(modal->text));
+        QCOMPARE(boxes.seen.size(), 1);
+        const QString text = boxes.seen[0].text;
+        QVERIFY2(text.startsWith("Error opening port. " + free.path() + ": "), qPrintable(text));
         QVERIFY(!window->MSComm1->portOpen());
         QVERIFY(window->btnOpen->isEnabled());
         QVERIFY(!window->btnClose->isEnabled());
@@ -271,11 +273,11 @@ private slots:
         window->show();
         window->cboPort->setCurrentIndex(port);
         window->cboBaud->setCurrentIndex(baud);
-        const auto modal = answerNextModal();
+        const BoxAnswerer boxes;
         QTest::mouseClick(window->btnOpen, Qt::LeftButton);
-        QVERIFY(modal->shown);
-        QCOMPARE(modal->title, "Quorline");
-        QVERIFY2(modal->text.startsWith(message), qPrintable(modal->text));
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen[0].title, "Quorline");
+        QVERIFY2(boxes.seen[0].text.startsWith(message), qPrintable(boxes.seen[0].text));
         QVERIFY(!window->MSComm1->portOpen());
         QVERIFY(window->btnOpen->isEnabled());
         QVERIFY(!window->btnClose->isEnabled());
@@ -297,9 +299,9 @@ private slots:
         // A failure after the close leaves the port closed and Open Port enabled.
         window->btnOpen->setEnabled(true);
         window->cboParity->setCurrentIndex(-1);
-        const auto modal = answerNextModal();
+        const BoxAnswerer boxes;
         QTest::mouseClick(window->btnOpen, Qt::LeftButton);
-        QVERIFY(modal->shown);
+        QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(!window->MSComm1->portOpen());
         QVERIFY(window->btnOpen->isEnabled());
         QVERIFY(window->btnClose->isEnabled());

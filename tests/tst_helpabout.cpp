@@ -1,9 +1,12 @@
 #include "app/form1.h"
-#include "widgets/form2.h"
 #include "help/helptext.h"
 #include "serial/serialportcontrol.h"
+#include "support/boxanswerer.h"
+#include "support/events.h"
+#include "support/files.h"
+#include "support/peer.h"
+#include "widgets/form2.h"
 #include "widgets/screen.h"
-#include "testsupport.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -12,9 +15,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
-
-#include <functional>
 
 namespace {
 
@@ -28,60 +28,11 @@ QStringList trickle()
             QStringLiteral("text")};
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 // What a text box shows for a help text: each line end is a paragraph break.
 QString asShown(QString text)
 {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
-
-// Runs step on the active modal window every 10 ms until it returns true (it has closed the
-// window) or time runs out; the caller then runs the command that opens the window.
-class ModalDriver
-{
-public:
-    explicit ModalDriver(std::function<bool(QWidget *)> step, int timeoutMs = 10000)
-        : m_step(std::move(step)), m_deadline(timeoutMs)
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (modal && !m_done)
-                m_done = m_step(modal);
-            if (!m_done && m_deadline.hasExpired() && modal)
-                modal->close();
-        });
-        m_timer.start(10);
-    }
-    bool done() const { return m_done; }
-
-private:
-    std::function<bool(QWidget *)> m_step;
-    QDeadlineTimer m_deadline;
-    QTimer m_timer;
-    bool m_done = false;
-};
-
-// Notes the text a label holds each time it is painted.
-class PaintWatch : public QObject
-{
-public:
-    QStringList seen;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            if (auto *label = qobject_cast<QLabel *>(watched))
-                seen << label->text();
-        return false;
-    }
-};
 
 } // namespace
 
@@ -105,8 +56,8 @@ private slots:
     void aboutResizeMovesNothing();
 
 private:
-    QTemporaryDir m_program;
-    QTemporaryDir m_working;
+    TempFiles m_program;
+    TempFiles m_working;
     QString m_startDir;
 };
 
@@ -115,7 +66,7 @@ void HelpAboutTest::init()
     m_startDir = QDir::currentPath();
     QVERIFY(m_program.isValid() && m_working.isValid());
     QVERIFY(QDir::setCurrent(m_working.path()));
-    writeFile(m_working.filePath(QStringLiteral("help.txt")), "From the working directory\r\n");
+    writeFile(m_working.path(QStringLiteral("help.txt")), "From the working directory\r\n");
 }
 
 void HelpAboutTest::cleanup()
@@ -133,14 +84,14 @@ void HelpAboutTest::helpBesideTheProgram()
     QVERIFY2(expected.has_value(), qPrintable(beside));
 
     Form1 w(PortMap::build({}, {}));
-    std::shared_ptr<ModalSeen> message = answerNextModal(QMessageBox::Ok, 200);
+    const BoxAnswerer boxes;
     w.Form_Load();
     QCOMPARE(w.Helpbox->toPlainText(), asShown(*expected));
     QVERIFY(w.Helpbox->toPlainText().startsWith(QStringLiteral("QUORLINE HELP\n\n")));
     QVERIFY(w.Helpbox->document()->blockCount() > 30);
     QVERIFY(w.HelpFrame->isHidden());
-    QTest::qWait(250);
-    QVERIFY(!message->shown);
+    QCoreApplication::processEvents(); // a box posted by the load comes up now
+    QCOMPARE(boxes.texts(), QStringList());
 }
 
 void HelpAboutTest::helpNotLoaded_data()
@@ -154,7 +105,7 @@ void HelpAboutTest::helpNotLoaded_data()
 void HelpAboutTest::helpNotLoaded()
 {
     QFETCH(QString, kind);
-    const QString help = m_program.filePath(QStringLiteral("help.txt"));
+    const QString help = m_program.path(QStringLiteral("help.txt"));
     if (kind == QLatin1StringView("directory"))
         QVERIFY(QDir().mkdir(help));
     else if (kind == QLatin1StringView("read error"))
@@ -162,11 +113,11 @@ void HelpAboutTest::helpNotLoaded()
 
     Form1 w(PortMap::build({}, {}));
     w.helpDirectory = m_program.path();
-    std::shared_ptr<ModalSeen> message = answerNextModal(QMessageBox::Ok, 200);
+    const BoxAnswerer boxes;
     w.Form_Load();
     QCOMPARE(w.Helpbox->toPlainText(), InitialHelp);
-    QTest::qWait(250);
-    QVERIFY(!message->shown);
+    QCoreApplication::processEvents(); // a box posted by the load comes up now
+    QCOMPARE(boxes.texts(), QStringList());
     QCOMPARE(w.windowTitle(), QStringLiteral("Quorline v1.02"));
 }
 
@@ -184,7 +135,7 @@ void HelpAboutTest::helpShown()
 {
     QFETCH(QByteArray, file);
     QFETCH(QStringList, lines);
-    writeFile(m_program.filePath(QStringLiteral("help.txt")), file);
+    writeFile(m_program.path(QStringLiteral("help.txt")), file);
 
     Form1 w(PortMap::build({}, {}));
     w.helpDirectory = m_program.path();
@@ -204,7 +155,7 @@ void HelpAboutTest::loadHandlesEventsAndSetsOnce()
         whole += QString::fromLatin1(line) + u'\n';
     }
     whole.chop(1);
-    writeFile(m_program.filePath(QStringLiteral("help.txt")), file);
+    writeFile(m_program.path(QStringLiteral("help.txt")), file);
 
     Form1 w(PortMap::build({}, {}));
     w.helpDirectory = m_program.path();
@@ -229,7 +180,7 @@ void HelpAboutTest::loadHandlesEventsAndSetsOnce()
 
 void HelpAboutTest::menuAndCloseHelp()
 {
-    writeFile(m_program.filePath(QStringLiteral("help.txt")), "Line one\r\nLine two\r\n");
+    writeFile(m_program.path(QStringLiteral("help.txt")), "Line one\r\nLine two\r\n");
     Form1 w(PortMap::build({}, {}));
     w.helpDirectory = m_program.path();
     w.Form_Load();
@@ -289,16 +240,22 @@ void HelpAboutTest::aboutShowsVersionEachTime()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    PaintWatch paints;
+    // The text the version label holds at each of its paints.
+    QStringList painted;
+    EventCounter paints;
+    paints.onEvent = [&painted](QObject *watched, QEvent *event) {
+        if (event->type() == QEvent::Paint)
+            painted << static_cast<QLabel *>(watched)->text();
+    };
     QList<QWidget *> windows;
     QStringList versions;
     for (int opening = 0; opening < 3; ++opening) {
-        ModalDriver driver([&paints, &windows, &versions](QWidget *modal) {
+        BoxAnswerer driver([&paints, &windows, &versions](QWidget *modal) {
             auto *about = qobject_cast<Form2 *>(modal);
             if (!about || !about->isVisible())
                 return false;
             if (!windows.contains(about))
-                about->Label3->installEventFilter(&paints);
+                paints.watch(about->Label3);
             windows << about;
             versions << about->Label3->text();
             // A modal window of the whole program, over the terminal window, owned by none.
@@ -306,7 +263,10 @@ void HelpAboutTest::aboutShowsVersionEachTime()
                 about->windowTitle() != QStringLiteral("About Quorline") ||
                 about->objectName() != QStringLiteral("Form2"))
                 versions.last() += QStringLiteral(" (wrong window)");
-            QTest::qWait(50); // let it be painted
+            // Painted at least once while it shows, whatever painted before the watch began.
+            const int before = paints.paints();
+            about->Label3->update();
+            (void)QTest::qWaitFor([&paints, before] { return paints.paints() > before; }, 5000);
             about->close();
             return true;
         });
@@ -318,9 +278,8 @@ void HelpAboutTest::aboutShowsVersionEachTime()
     }
     QCOMPARE(versions, QStringList(3, QStringLiteral("Version 1.02")));
     QVERIFY(windows[0] == windows[1] && windows[1] == windows[2]);
-    QVERIFY(!paints.seen.isEmpty());
-    QVERIFY2(!paints.seen.contains(QStringLiteral("Version  x.x.x")),
-             qPrintable(paints.seen.join(u'|')));
+    QVERIFY(!painted.isEmpty());
+    QVERIFY2(!painted.contains(QStringLiteral("Version  x.x.x")), qPrintable(painted.join(u'|')));
 }
 
 void HelpAboutTest::screenFillsWhileAboutOpen()
@@ -339,7 +298,7 @@ void HelpAboutTest::screenFillsWhileAboutOpen()
     qsizetype atOpening = -1;
     qsizetype grown = 0;
     QDeadlineTimer deadline(10000);
-    ModalDriver driver([&atOpening, &grown, &deadline, &w](QWidget *modal) {
+    BoxAnswerer driver([&atOpening, &grown, &deadline, &w](QWidget *modal) {
         if (!qobject_cast<Form2 *>(modal) || !modal->isVisible())
             return false;
         if (atOpening < 0)
@@ -363,7 +322,7 @@ void HelpAboutTest::aboutResizeMovesNothing()
     QList<QRect> bigger;
     QList<QRect> smaller;
     QSize client;
-    ModalDriver driver([&before, &bigger, &smaller, &client](QWidget *modal) {
+    BoxAnswerer driver([&before, &bigger, &smaller, &client](QWidget *modal) {
         auto *about = qobject_cast<Form2 *>(modal);
         if (!about || !about->isVisible())
             return false;
@@ -377,11 +336,14 @@ void HelpAboutTest::aboutResizeMovesNothing()
         };
         client = about->size();
         before = places();
-        about->resize(client * 2);
-        QTest::qWait(20);
+        const auto resized = [about](QSize size) {
+            about->resize(size);
+            (void)QTest::qWaitFor([about, size] { return about->size() == size; }, 5000);
+            QCoreApplication::processEvents(); // any layout the resize posted
+        };
+        resized(client * 2);
         bigger = places();
-        about->resize(client / 2);
-        QTest::qWait(20);
+        resized(client / 2);
         smaller = places();
         about->close();
         return true;

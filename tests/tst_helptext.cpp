@@ -1,8 +1,8 @@
 #include "help/helptext.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -24,17 +24,12 @@ private slots:
 private:
     QString write(const QByteArray &bytes);
 
-    QTemporaryDir m_dir;
-    int m_files = 0;
+    TempFiles m_dir;
 };
 
 QString HelpTextTest::write(const QByteArray &bytes)
 {
-    QString path = m_dir.filePath(QStringLiteral("help%1.txt").arg(++m_files));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return m_dir.file(bytes, QStringLiteral("help"));
 }
 
 void HelpTextTest::lines_data()
@@ -108,33 +103,33 @@ void HelpTextTest::failures_data()
     QTest::addColumn<QString>("path");
 
     QVERIFY(m_dir.isValid());
-    const QString missing = m_dir.filePath(QStringLiteral("missing.txt"));
+    const QString missing = m_dir.path(QStringLiteral("missing.txt"));
     QTest::newRow("missing") << missing;
 
-    const QString directory = m_dir.filePath(QStringLiteral("directory"));
+    const QString directory = m_dir.path(QStringLiteral("directory"));
     QVERIFY(QDir().mkdir(directory));
     QTest::newRow("a directory") << directory;
 
-    const QString dangling = m_dir.filePath(QStringLiteral("dangling.txt"));
+    const QString dangling = m_dir.path(QStringLiteral("dangling.txt"));
     QVERIFY(QFile::link(missing, dangling));
     QTest::newRow("dangling link") << dangling;
 
-    const QString loop = m_dir.filePath(QStringLiteral("loop.txt"));
+    const QString loop = m_dir.path(QStringLiteral("loop.txt"));
     QVERIFY(QFile::link(loop, loop));
     QTest::newRow("link loop") << loop;
 
     // A pipe with no writer would keep start-up waiting.
-    const QString fifo = m_dir.filePath(QStringLiteral("fifo.txt"));
+    const QString fifo = m_dir.path(QStringLiteral("fifo.txt"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QTest::newRow("a pipe") << fifo;
 
     // An endless device would never reach its end.
-    const QString zero = m_dir.filePath(QStringLiteral("zero.txt"));
+    const QString zero = m_dir.path(QStringLiteral("zero.txt"));
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
     QTest::newRow("a device") << zero;
 
     // Reading the start of a process's memory fails with EIO: a read error.
-    const QString mem = m_dir.filePath(QStringLiteral("mem.txt"));
+    const QString mem = m_dir.path(QStringLiteral("mem.txt"));
     QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), mem));
     QTest::newRow("read error") << mem;
 

@@ -1,9 +1,9 @@
 #include "base/failure.h"
 #include "filesend/linereader.h"
 #include "filesend/progresstext.h"
+#include "support/files.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -13,17 +13,9 @@ class TestLineReader : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    int m_files = 0;
+    TempFiles m_dir;
 
-    QString write(const QByteArray &content)
-    {
-        QString path = m_dir.filePath(QStringLiteral("f%1").arg(++m_files));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString write(const QByteArray &content) { return m_dir.file(content); }
 
     static QList<QByteArray> readAll(const QString &path)
     {
@@ -102,7 +94,7 @@ private slots:
     void refusesWhatCannotBeRead_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("no such file"));
+        QTest::newRow("missing") << m_dir.path(QStringLiteral("no such file"));
         QTest::newRow("directory") << m_dir.path();
         QTest::newRow("device") << QStringLiteral("/dev/zero");
         QTest::newRow("read error") << QStringLiteral("/proc/self/mem");

@@ -1,4 +1,5 @@
 #include "expectednotation.h"
+#include "support/files.h"
 #include "terminal/notation.h"
 
 #include <QTest>
@@ -46,14 +47,18 @@ void TestNotation::controlNameLookup_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("name");
     QTest::newRow("0") << 0 << "NUL";
+    QTest::newRow("1") << 1 << "SOH";
     QTest::newRow("10") << 10 << "LF";
     QTest::newRow("13") << 13 << "CR";
     QTest::newRow("27") << 27 << "ESC";
     QTest::newRow("31") << 31 << "US";
     QTest::newRow("32") << 32 << "[??]";
+    QTest::newRow("127") << 127 << "[??]";
+    QTest::newRow("128") << 128 << "[??]";
     QTest::newRow("-1") << -1 << "[??]";
     QTest::newRow("-32768") << -32768 << "[??]";
     QTest::newRow("255") << 255 << "[??]";
+    QTest::newRow("256") << 256 << "[??]";
     QTest::newRow("32767") << 32767 << "[??]";
 }
 
@@ -120,10 +125,7 @@ void TestNotation::tableFollowsItsMnemonics()
 void TestNotation::renderingAddsNoLineBreak()
 {
     const NotationTable table(mnemonics());
-    QByteArray all;
-    for (int round = 0; round < 3; ++round)
-        for (int c = 0; c < 256; ++c)
-            all.append(char(c));
+    const QByteArray all = all256().repeated(3);
     const QByteArray out = table.rendered(all);
     QVERIFY(!out.contains('\r'));
     QVERIFY(!out.contains('\n'));

@@ -5,11 +5,10 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
-#include "tests/testsupport.h"
+#include "support/files.h"
+#include "support/peer.h"
 
 #include <memory>
 
@@ -18,26 +17,9 @@ namespace {
 // Long enough for a loaded machine; every wait ends as soon as its condition holds.
 constexpr int Patience = 10000;
 
-QByteArray all256()
-{
-    QByteArray bytes(256, '\0');
-    for (int b = 0; b < 256; ++b)
-        bytes[b] = static_cast<char>(b);
-    return bytes;
-}
-
 bool isDevice(const QString &path)
 {
     return path.startsWith(QLatin1String("/dev/pts/"));
-}
-
-// The next line the peer prints, such as the path of a device it made anew.
-QString nextLine(QProcess &process, int timeoutMs = Patience)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!process.canReadLine() && !deadline.hasExpired())
-        process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-    return QString::fromLocal8Bit(process.readLine()).trimmed();
 }
 
 std::unique_ptr<QSerialPort> openPort(const QString &device)
@@ -88,7 +70,7 @@ private slots:
     void exitsWhenParentDies();
 
 private:
-    QTemporaryDir m_dir;
+    TempFiles m_dir;
 };
 
 void tst_peer::sendArrivesExactly_data()
@@ -97,14 +79,9 @@ void tst_peer::sendArrivesExactly_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("readAfterMs"); // the peer must wait for a slow reader before it ends
 
-    QByteArray cycle;
-    for (int i = 0; i < 1000; ++i)
-        cycle += static_cast<char>(i & 0xff);
-    const QString file = m_dir.filePath(QStringLiteral("send.bin"));
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(all256() + all256());
-    out.close();
+    const QByteArray cycle = all256().repeated(4).left(1000);
+    const QString file = m_dir.path(QStringLiteral("send.bin"));
+    writeFile(file, all256() + all256());
 
     QTest::newRow("all 256") << QStringList{"--send-all256"} << all256() << 0;
     QTest::newRow("escapes") << QStringList{"--send", "a\\r\\n\\t\\x41\\xfF\\\\\\0z"}
@@ -127,7 +104,9 @@ void tst_peer::sendArrivesExactly()
     QVERIFY(isDevice(peer.path()));
     auto port = openPort(peer.path());
     QVERIFY(port);
-    QThread::msleep(readAfterMs);
+    // A late reader: the peer must still be there, its output unread, when the reader comes.
+    if (readAfterMs > 0)
+        QVERIFY2(!peer.waitForExit(readAfterMs), "the peer ended before its output was read");
     QCOMPARE(readBytes(*port, expected.size()), expected);
     QVERIFY(peer.waitForExit(Patience));
     QCOMPARE(peer.process().exitStatus(), QProcess::NormalExit);
@@ -159,8 +138,7 @@ void tst_peer::recordKeepsExactBytes_data()
 void tst_peer::recordKeepsExactBytes()
 {
     QFETCH(QStringList, args);
-    const QString file =
-        m_dir.filePath(QStringLiteral("record-%1.bin").arg(QTest::currentDataTag()));
+    const QString file = m_dir.path(QStringLiteral("record-%1.bin").arg(QTest::currentDataTag()));
     Peer peer(args + QStringList{"--record", file});
     QVERIFY(isDevice(peer.path()));
     auto port = openPort(peer.path());
@@ -218,7 +196,7 @@ void tst_peer::execRelaysCommandOutput()
 
 void tst_peer::holdRefusesSecondOpen()
 {
-    const QString link = m_dir.filePath(QStringLiteral("held"));
+    const QString link = m_dir.path(QStringLiteral("held"));
     {
         Peer peer({"--hold", "--link", link});
         QVERIFY(isDevice(peer.path()));
@@ -237,7 +215,7 @@ void tst_peer::holdRefusesSecondOpen()
 
 void tst_peer::hangupAndReopen()
 {
-    const QString link = m_dir.filePath(QStringLiteral("vanishing"));
+    const QString link = m_dir.path(QStringLiteral("vanishing"));
     // The device must still be there when the test opens it, even on a busy machine.
     Peer peer({"--link", link, "--echo", "--hangup-after", "1500", "--reopen-after", "300"});
     QVERIFY(isDevice(peer.path()));
@@ -256,7 +234,7 @@ void tst_peer::hangupAndReopen()
              qPrintable(QString::number(error)));
     port.reset();
 
-    const QString second = nextLine(peer.process());
+    const QString second = peer.nextLine();
     QVERIFY2(isDevice(second), qPrintable(second));
     QCOMPARE(QFileInfo(link).symLinkTarget(), second);
     auto again = openPort(link);
@@ -278,7 +256,7 @@ void tst_peer::exitsWhenParentDies()
 {
     // A shell starts the peer, reports its pid and ends once the peer has printed its device
     // (it watches its parent by then): the orphaned peer must end too.
-    const QString out = m_dir.filePath(QStringLiteral("orphan.out"));
+    const QString out = m_dir.path(QStringLiteral("orphan.out"));
     QProcess shell;
     shell.start(QStringLiteral("/bin/sh"),
                 {"-c", "\"$0\" >\"$1\" & echo $!; while [ ! -s \"$1\" ]; do sleep 0.05; done",

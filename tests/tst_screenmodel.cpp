@@ -1,3 +1,5 @@
+#include "support/files.h"
+#include "support/testmain.h"
 #include "terminal/screenmodel.h"
 
 #include <QRandomGenerator>
@@ -216,9 +218,7 @@ void TestScreenModel::editsClampPositions()
 
 void TestScreenModel::all256CodesKeptExactly()
 {
-    QByteArray all;
-    for (int c = 0; c < 256; ++c)
-        all.append(char(c));
+    const QByteArray all = all256();
     ScreenModel oneByOne = narrowModel(0);
     for (int c = 0; c < 256; ++c)
         oneByOne.append(all.mid(c, 1));
@@ -262,5 +262,5 @@ void TestScreenModel::clearReleasesEverything()
     QCOMPARE(rowTexts(m), (QList<QByteArray>{"", "z"}));
 }
 
-QTEST_GUILESS_MAIN(TestScreenModel)
+QUORLINE_TEST_GUILESS_MAIN(TestScreenModel, "longLineWrapsAtLastBlankThatFits")
 #include "tst_screenmodel.moc"

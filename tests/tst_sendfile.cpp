@@ -1,5 +1,6 @@
-#include "sendfilesupport.h"
-
+#include "support/boxanswerer.h"
+#include "support/events.h"
+#include "support/sendfile.h"
 #include "widgets/screen.h"
 
 #include <QFileDialog>
@@ -19,7 +20,7 @@ private slots:
         SendRig rig;
         QVERIFY(rig.openPort());
         rig.choices << rig.file("abc\n");
-        ShowCounter bar(rig.window.ProgressBar1);
+        EventCounter bar(rig.window.ProgressBar1);
         BoxAnswerer boxes({QMessageBox::Cancel});
         rig.window.SendFile->trigger();
 
@@ -29,9 +30,8 @@ private slots:
         QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
         QCOMPARE(boxes.seen[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(rig.chooserCalls, 0);
-        QCOMPARE(bar.shows, 0);
-        QTest::qWait(200);
-        QCOMPARE(rig.received(), QByteArray());
+        QCOMPARE(bar.shows(), 0);
+        QCOMPARE(rig.receivedInTheEnd(), QByteArray());
     }
 
     void emptyNameIsRefused()
@@ -39,7 +39,7 @@ private slots:
         SendRig rig;
         QVERIFY(rig.openPort());
         rig.choices << QString();
-        ShowCounter bar(rig.window.ProgressBar1);
+        EventCounter bar(rig.window.ProgressBar1);
         BoxAnswerer boxes;
         rig.window.SendFile->trigger();
 
@@ -48,7 +48,7 @@ private slots:
                  QStringList({Confirmation, QStringLiteral("No filename provided ..")}));
         QCOMPARE(boxes.seen[1].title, QStringLiteral("Quorline"));
         QCOMPARE(boxes.seen[1].buttons, QMessageBox::Ok);
-        QCOMPARE(bar.shows, 0);
+        QCOMPARE(bar.shows(), 0);
         QVERIFY(!rig.window.pcntlabel->isVisible());
     }
 
@@ -110,7 +110,7 @@ private slots:
             if (rig.window.pcntlabel->isVisible())
                 labelDuringWait = rig.window.pcntlabel->text();
         });
-        ShowCounter bar(rig.window.ProgressBar1);
+        EventCounter bar(rig.window.ProgressBar1);
         BoxAnswerer boxes;
         rig.window.SendFile->trigger();
 
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(labels, QStringList({"0%", " 33%", " 66%"}));
         QCOMPARE(labelDuringWait, QStringLiteral(" 100%"));
         QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
-        QCOMPARE(bar.shows, 1);
+        QCOMPARE(bar.shows(), 1);
         QVERIFY(!rig.window.ProgressBar1->isVisible());
         QVERIFY(!rig.window.pcntlabel->isVisible());
         QCOMPARE(rig.receivedAtLeast(9), QByteArray("abcdefghi"));
@@ -221,8 +221,7 @@ private slots:
                                              QStringLiteral("No filename provided ..")}));
         const QByteArray expected = withoutLineEnds(content);
         QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
-        QTest::qWait(200);
-        QCOMPARE(rig.received().size(), expected.size());
+        QCOMPARE(rig.receivedInTheEnd().size(), expected.size());
     }
 
     // During a send, a typed key goes out between two lines and received data keeps reaching
@@ -270,8 +269,7 @@ private slots:
         QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 6%"));
         QVERIFY(!rig.window.Timer1->isActive());
         // What went before the close may or may not have left the port; nothing after it did.
-        QTest::qWait(200);
-        const QByteArray got = rig.received();
+        const QByteArray got = rig.receivedInTheEnd();
         QVERIFY2(withoutLineEnds(numberedLines("n", 3)).startsWith(got), got.constData());
     }
 
@@ -284,7 +282,7 @@ private slots:
         rig.choices << rig.file(numberedLines("a", 6)) << rig.file(numberedLines("b", 3));
         onceAtValue(rig.window, 2, [&rig] { rig.window.SendFile->trigger(); });
         QByteArray receivedAtFirstTick;
-        ShowCounter bar(rig.window.ProgressBar1);
+        EventCounter bar(rig.window.ProgressBar1);
         connect(rig.window.Timer1, &QTimer::timeout, &rig.window, [&rig, &receivedAtFirstTick] {
             if (receivedAtFirstTick.isEmpty())
                 receivedAtFirstTick = rig.received();
@@ -296,8 +294,8 @@ private slots:
         QCOMPARE(receivedAtFirstTick, QByteArray("a1a2b1b2b3"));
         const QByteArray expected("a1a2b1b2b3a3a4a5a6");
         QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
-        QCOMPARE(bar.shows, 1);
-        QCOMPARE(bar.hides, 1);
+        QCOMPARE(bar.shows(), 1);
+        QCOMPARE(bar.hides(), 1);
         QCOMPARE(rig.window.ProgressBar1->maximum(), 3);
         QCOMPARE(rig.window.pcntlabel->text(), QStringLiteral(" 100%"));
         QVERIFY(!rig.window.ProgressBar1->isVisible());

@@ -1,4 +1,7 @@
-#include "sendfilesupport.h"
+#include "support/boxanswerer.h"
+#include "support/events.h"
+#include "support/sendfile.h"
+#include "support/testmain.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -30,18 +33,17 @@ private slots:
         SendRig rig;
         QVERIFY(rig.openPort());
         rig.choices << path;
-        ShowCounter bar(rig.window.ProgressBar1);
-        ShowCounter label(rig.window.pcntlabel);
+        EventCounter bar(rig.window.ProgressBar1);
+        EventCounter label(rig.window.pcntlabel);
         BoxAnswerer boxes;
         rig.window.SendFile->trigger();
 
         QCOMPARE(boxes.texts(), QStringList({Confirmation, SendError}));
         QCOMPARE(boxes.seen[1].title, QStringLiteral("Quorline"));
         QCOMPARE(boxes.seen[1].icon, QMessageBox::NoIcon);
-        QCOMPARE(bar.shows, 0);
-        QCOMPARE(label.shows, 0);
-        QTest::qWait(200);
-        QCOMPARE(rig.received(), QByteArray());
+        QCOMPARE(bar.shows(), 0);
+        QCOMPARE(label.shows(), 0);
+        QCOMPARE(rig.receivedInTheEnd(), QByteArray());
     }
 
     // Lines added after the count are still sent; the bar stops at its maximum.
@@ -124,26 +126,21 @@ private slots:
         } else {
             QVERIFY(!rig.window.Timer1->isActive());
             QCOMPARE(rig.window.ProgressBar1->value(), 3);
-            QTest::qWait(300);
-            QCOMPARE(rig.received(), withoutLineEnds(numberedLines("c", 3)));
+            QCOMPARE(rig.receivedInTheEnd(), withoutLineEnds(numberedLines("c", 3)));
         }
     }
 
     // The window itself destroyed during a yield: the send ends without touching it.
     void windowDestroyedDuringSend()
     {
-        QTemporaryDir dir;
-        const QString record = dir.filePath(QStringLiteral("received"));
+        TempFiles files;
+        const QString record = files.path(QStringLiteral("received"));
         Peer peer({QStringLiteral("--record"), record});
         QPointer<Form1> window = new Form1(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         window->show();
         window->MSComm1->setCommPort(1);
         window->MSComm1->setPortOpen(true);
-        QString path = dir.filePath(QStringLiteral("lines.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(numberedLines("d", 1000));
-        file.close();
+        const QString path = files.file(numberedLines("d", 1000));
         window->CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
         onceAtValue(*window, 3, [window] { delete window.data(); });
         BoxAnswerer boxes;
@@ -151,9 +148,8 @@ private slots:
 
         QVERIFY(window.isNull());
         QCOMPARE(boxes.texts(), QStringList{Confirmation});
-        QTest::qWait(300);
         // Lines still queued went down with the port; nothing after the third was sent.
-        const QByteArray got = readWhole(record);
+        const QByteArray got = receivedBeforeMarker(record, peer.path());
         QVERIFY2(withoutLineEnds(numberedLines("d", 3)).startsWith(got), got.constData());
     }
 
@@ -185,7 +181,7 @@ private slots:
         QVERIFY(rig.openPort());
         constexpr int lineCount = 100 * 1024;
         QCryptographicHash expected(QCryptographicHash::Sha1);
-        const QString path = rig.dir.filePath(QStringLiteral("large.txt"));
+        const QString path = rig.files.path(QStringLiteral("large.txt"));
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -211,5 +207,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSendFileEdges)
+QUORLINE_TEST_MAIN(TestSendFileEdges, "hundredMegabyteFile")
 #include "tst_sendfileedges.moc"

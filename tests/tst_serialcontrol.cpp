@@ -2,10 +2,10 @@
 
 #include "base/failure.h"
 #include "serial/serialportcontrol.h"
-#include "testsupport.h"
+#include "support/files.h"
+#include "support/peer.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -18,14 +18,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QByteArray all256()
-{
-    QByteArray bytes;
-    for (int c = 0; c < 256; ++c)
-        bytes.append(char(c));
-    return bytes;
 }
 
 QString refusal(SerialPortControl &control)
@@ -47,8 +39,8 @@ class TestSerialControl : public QObject
 private slots:
     void everyByteBothWays()
     {
-        QTemporaryDir dir;
-        const QString record = dir.filePath("peer.rec");
+        const TempFiles files;
+        const QString record = files.path("peer.rec");
         Peer peer({"--wait-open", "--delay", "100", "--send-all256", "--record", record});
         QVERIFY(!peer.path().isEmpty());
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
@@ -79,7 +71,6 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("mentions");
-        QTemporaryDir dir;
         QTest::newRow("port 0") << 0 << "" << "9600,n,8,2" << "not valid";
         QTest::newRow("no device") << 2 << "" << "9600,n,8,2" << "no device";
         QTest::newRow("missing path") << 1 << "/nonexistent/tty" << "9600,n,8,2" << "does not exist";
@@ -133,8 +124,8 @@ private slots:
     // and opens again when the device is back.
     void deviceVanishesAndComesBack()
     {
-        QTemporaryDir dir;
-        const QString link = dir.filePath("ttyQ");
+        const TempFiles files;
+        const QString link = files.path("ttyQ");
         // The device must still be there when the control opens it, even on a busy machine.
         Peer peer({"--link", link, "--hangup-after", "1500", "--reopen-after", "1500"});
         QVERIFY(!peer.path().isEmpty());
@@ -145,7 +136,7 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!control.portOpen(), 10000);
         const double before = cpuSeconds();
-        QTest::qWait(700);
+        events.wait(700); // a second event ends the measure early
         const double spent = cpuSeconds() - before;
         qInfo("CPU after the device vanished: %.3f s in 0.7 s", spent);
         QCOMPARE(events.size(), 1);

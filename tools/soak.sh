@@ -10,8 +10,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 build=${2:-$root/build-soak}
 
+# The soak program is built only with the benchmarks' option; a build dir without it gets it.
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DQUORLINE_BENCH=ON >/dev/null
+elif ! grep -q '^QUORLINE_BENCH:BOOL=ON' "$build/CMakeCache.txt"; then
+    cmake -S "$root" -B "$build" -DQUORLINE_BENCH=ON >/dev/null
 fi
 cmake --build "$build" -j"${JOBS:-2}" --target quorline_soak >/dev/null
 # 115200 baud with 8 data bits, no parity and 2 stop bits: 11 bits a byte.

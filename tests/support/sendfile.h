@@ -1,90 +1,42 @@
 #pragma once
 
-// Helpers for the file-send tests: answering a run of message boxes, and a window on a peer.
+// The file send's rig: a window on a peer that records all it receives, files to send, and
+// hooks that act at a chosen moment of the send.
 
 #include "app/form1.h"
-#include "widgets/commondialog.h"
+#include "serial/portmap.h"
 #include "serial/serialportcontrol.h"
-#include "testsupport.h"
+#include "support/files.h"
+#include "support/peer.h"
+#include "widgets/commondialog.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QProgressBar>
-#include <QTemporaryDir>
+#include <QSerialPort>
+#include <QTest>
+#include <QTimer>
 
-#include <deque>
 #include <functional>
+#include <memory>
 
-// Answers every message box that comes up, in order, with the next of the given buttons (OK
-// once they run out), as a user would, and keeps what each box said.
-class BoxAnswerer : public QObject
+// Written after everything else, so that what the peer holds before it is all that was sent.
+inline const QByteArray EndMarker = QByteArrayLiteral("#end#");
+
+// What the peer recorded before the marker once the marker arrives, written through port, or
+// through a port of its own on device when port is null or closed.
+inline QByteArray receivedBeforeMarker(const QString &record, const QString &device,
+                                       SerialPortControl *port = nullptr)
 {
-public:
-    explicit BoxAnswerer(std::deque<QMessageBox::StandardButton> buttons = {})
-        : m_buttons(std::move(buttons))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::answer);
-        m_timer.start(5);
-    }
-
-    struct Box
-    {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QMessageBox::StandardButtons buttons;
-    };
-    QList<Box> seen;
-
-    QStringList texts() const
-    {
-        QStringList all;
-        for (const Box &box : seen)
-            all.append(box.text);
-        return all;
-    }
-
-private:
-    void answer()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        seen.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-        QMessageBox::StandardButton button = QMessageBox::Ok;
-        if (!m_buttons.empty()) {
-            button = m_buttons.front();
-            m_buttons.pop_front();
-        }
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-        else
-            box->reject();
-    }
-
-    std::deque<QMessageBox::StandardButton> m_buttons;
-    QTimer m_timer;
-};
-
-// Counts the times a widget is shown.
-class ShowCounter : public QObject
-{
-public:
-    explicit ShowCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int shows = 0;
-    int hides = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show)
-            ++shows;
-        else if (event->type() == QEvent::Hide)
-            ++hides;
-        return false;
-    }
-};
+    QSerialPort own(device);
+    if (port && port->portOpen())
+        port->setOutput(EndMarker);
+    else if (!own.open(QIODevice::ReadWrite) || own.write(EndMarker) != EndMarker.size() ||
+             !own.waitForBytesWritten(10000))
+        return "(the marker could not be written)";
+    QByteArray got;
+    (void)QTest::qWaitFor([&got, &record] { return (got = readWhole(record)).contains(EndMarker); },
+                          10000);
+    return got.left(got.indexOf(EndMarker));
+}
 
 // Runs an action once, as soon as the send's closing wait is seen running.
 class WaitWatcher
@@ -130,38 +82,32 @@ public:
         return window.MSComm1->portOpen();
     }
 
-    QString file(const QByteArray &content)
-    {
-        QString path = dir.filePath(QStringLiteral("file%1.txt").arg(++m_files));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString file(const QByteArray &content) { return files.file(content); }
 
     QByteArray received() const { return readWhole(recordFile); }
 
     // What the peer has received once it holds at least `size` bytes (or after the timeout).
     QByteArray receivedAtLeast(qsizetype size, int timeoutMs = 10000) const
     {
-        QDeadlineTimer deadline(timeoutMs);
-        QByteArray got = received();
-        while (got.size() < size && !deadline.hasExpired()) {
-            QTest::qWait(20);
-            got = received();
-        }
+        QByteArray got;
+        (void)QTest::qWaitFor([this, &got, size] { return (got = received()).size() >= size; },
+                              timeoutMs);
         return got;
     }
 
-    QTemporaryDir dir;
-    const QString recordFile = dir.filePath(QStringLiteral("received"));
+    // Everything the peer has received, and nothing will follow: a marker written after it has
+    // arrived.
+    QByteArray receivedInTheEnd()
+    {
+        return receivedBeforeMarker(recordFile, peer.path(), window.MSComm1);
+    }
+
+    TempFiles files;
+    const QString recordFile = files.path(QStringLiteral("received"));
     Peer peer;
     Form1 window;
     QStringList choices;
     int chooserCalls = 0;
-
-private:
-    int m_files = 0;
 };
 
 inline const QString Confirmation =
