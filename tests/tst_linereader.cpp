@@ -118,33 +118,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Failure, readAll(path));
     }
 
-    // A count that held the caller for the whole of a large file would freeze the window; the
-    // yield runs during the read, within a single long line too, and can stop it.
-    void countYields_data()
-    {
-        QTest::addColumn<int>("stopAt"); // the yield that says stop, 0 for none
-        QTest::newRow("goes on, count unchanged") << 0;
-        QTest::newRow("stops at the first yield") << 1;
-        QTest::newRow("stops at a later yield") << 3;
-    }
-
-    void countYields()
-    {
-        QFETCH(int, stopAt);
-        // One short line, then NULs to 1 GiB with no line end: a hole, nothing written to disk.
-        const QString path = write("x\n");
-        QVERIFY(QFile::resize(path, qint64(1) << 30));
-        int yields = 0;
-        const auto yield = [&yields, stopAt] { return ++yields != stopAt; };
-        if (stopAt == 0) {
-            QCOMPARE(CountLines(path, yield), qint64(2));
-            QVERIFY2(yields >= 2, QByteArray::number(yields).constData());
-        } else {
-            QVERIFY_THROWS_EXCEPTION(Failure, CountLines(path, yield));
-            QCOMPARE(yields, stopAt);
-        }
-    }
-
     void refusesUnreadableFile()
     {
         const QString path = write("secret\n");
