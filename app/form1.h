@@ -116,7 +116,8 @@ private:
     // The About window, made on first use and kept for the run.
     std::unique_ptr<Form2> form2;
 
-    // The file send's progress, shared by a send started during another's yield as the bar is.
+    // The file send's progress, kept beside the bar. One send at a time: SendFile is disabled
+    // while a send runs.
     struct SendProgress
     {
         qint64 lineCount = 0;

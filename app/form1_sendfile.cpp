@@ -5,6 +5,7 @@
 #include "filesend/progresstext.h"
 #include "serial/serialportcontrol.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPointer>
@@ -29,11 +30,35 @@ bool yieldSend(const QPointer<Form1> &window,
     return window && !window->isClosing();
 }
 
+// Keeps an action disabled while it lives, so that a send cannot start inside another's yield
+// and mix two files at the port. The action may go first, with its window.
+class DisabledWhileAlive
+{
+public:
+    explicit DisabledWhileAlive(QAction *action)
+        : m_action(action), m_wasEnabled(action->isEnabled())
+    {
+        action->setEnabled(false);
+    }
+    ~DisabledWhileAlive()
+    {
+        if (m_action)
+            m_action->setEnabled(m_wasEnabled);
+    }
+    DisabledWhileAlive(const DisabledWhileAlive &) = delete;
+    DisabledWhileAlive &operator=(const DisabledWhileAlive &) = delete;
+
+private:
+    QPointer<QAction> m_action;
+    bool m_wasEnabled;
+};
+
 } // namespace
 
 void Form1::SendFile_triggered()
 {
     const QPointer<Form1> window(this);
+    const DisabledWhileAlive busy(SendFile);
     try {
         if (!askOkCancel(this, QStringLiteral("Send File"),
                          QStringLiteral("This function sends a file simply .. with no protocol")))
@@ -45,7 +70,9 @@ void Form1::SendFile_triggered()
             showMessage(this, QStringLiteral("No filename provided .."));
             return;
         }
-        const qint64 count = CountLines(CommonDialog1->fileName());
+        // A large file or a slow disk takes a while to count; the port is read meanwhile.
+        const qint64 count =
+            CountLines(CommonDialog1->fileName(), [&window] { return yieldSend(window); });
 
         setSendMaximum(count);
         ProgressBar1->show();
@@ -79,7 +106,8 @@ void Form1::SendFile_triggered()
         ProgressLabel->hide();
         pcntlabel->hide();
     } catch (const std::exception &) {
-        // Any failure, a refused write or a line too large to hold alike, ends the send here.
+        // Any failure, a refused write or a line too large to hold alike, ends the send here; so
+        // does a count stopped because the window has gone or is closing.
         if (window && !isClosing())
             showMessage(this, QStringLiteral("Error during file send ... port not open?"));
     }

@@ -3,9 +3,11 @@
 // while it waits before hiding the display.
 //
 // bench_sendfile [KILOBYTES [BAUD]]   (default: 1024 KB at 115200 baud)
+// bench_sendfile count [MEGABYTES]    the line count alone, from the page cache (default 1024 MB)
 
 #include "app/form1.h"
 #include "measure.h"
+#include "filesend/linereader.h"
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
 #include "widgets/commondialog.h"
@@ -33,6 +35,48 @@ struct Sample
     double received = 0; // percent of the file's bytes the peer has
 };
 
+// Times the count of a file of 64-byte lines and of a sparse file with no line end at all, each
+// read once first so that it comes from the page cache; with a yield, events are handled between
+// the count's pieces as the window does.
+int benchCount(qint64 megabytes)
+{
+    QTemporaryDir dir;
+    const QString lines = dir.filePath(QStringLiteral("lines.txt"));
+    const QString sparse = dir.filePath(QStringLiteral("sparse.txt"));
+    {
+        QByteArray block;
+        for (int i = 0; block.size() < 1024 * 1024; ++i)
+            block += QByteArray(63, char('a' + i % 26)) + '\n';
+        QFile file(lines);
+        QFile holes(sparse);
+        if (!file.open(QIODevice::WriteOnly) || !holes.open(QIODevice::WriteOnly) ||
+            !holes.resize(megabytes * 1024 * 1024))
+            return 1;
+        for (qint64 i = 0; i < megabytes; ++i)
+            file.write(block);
+    }
+    int yields = 0;
+    const LineReader::Yield yield = [&yields] {
+        ++yields;
+        QCoreApplication::processEvents();
+        return true;
+    };
+    for (const QString &path : {lines, sparse}) {
+        CountLines(path);
+        for (const bool withYield : {false, true}) {
+            yields = 0;
+            QElapsedTimer clock;
+            clock.start();
+            const qint64 count = withYield ? CountLines(path, yield) : CountLines(path);
+            std::printf("count %s, %lld MB: %lld lines in %.3f s (%s, %d yields)\n",
+                        path == lines ? "64-byte lines" : "sparse, no line end", megabytes, count,
+                        double(clock.nsecsElapsed()) / 1e9, withYield ? "yielding" : "no yield",
+                        yields);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -41,6 +85,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const Arguments options(QCoreApplication::arguments());
+    if (options.positional(0, QString()) == QLatin1String("count"))
+        return benchCount(options.positional(1, QStringLiteral("1024")).toLongLong());
     const qint64 kilobytes = options.positional(0, QStringLiteral("1024")).toLongLong();
     const int baud = options.positional(1, QStringLiteral("115200")).toInt();
     const int bytesPerSecond = baud / 10;

@@ -1,17 +1,24 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+
+#include <functional>
 
 // Reads a file line by line as raw bytes. A line ends at LF, CR LF or a lone CR; the ending is
 // not part of the line, and the last line needs none. Every failure throws Failure.
 class LineReader
 {
 public:
-    // Opens a regular file for reading; anything else (a directory, a device, a pipe) is refused,
-    // since reading it could block or never end.
-    explicit LineReader(const QString &fileName);
+    // Runs between pieces of a long read, so that a large or slow file does not hold up the
+    // caller; false stops the read with a Failure.
+    using Yield = std::function<bool()>;
+
+    // Opens a regular file for reading; anything else (a directory, a device, a pipe, a file of
+    // /proc, /sys, tracefs or debugfs) is refused, since reading it could block or never end.
+    explicit LineReader(const QString &fileName, Yield yield = {});
 
     bool atEnd();
     QByteArray readLine();
@@ -26,7 +33,9 @@ private:
     QFile m_file;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    Yield m_yield;
+    QElapsedTimer m_sinceYield;
 };
 
-// The number of lines in the file, as the send will read them.
-qint64 CountLines(const QString &fileName);
+// The number of lines in the file, as the send will read them; yield as for LineReader.
+qint64 CountLines(const QString &fileName, const LineReader::Yield &yield = {});

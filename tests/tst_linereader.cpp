@@ -98,6 +98,9 @@ private slots:
         QTest::newRow("directory") << m_dir.path();
         QTest::newRow("device") << QStringLiteral("/dev/zero");
         QTest::newRow("read error") << QStringLiteral("/proc/self/mem");
+        // Claim to be regular files; others of their kind never end or block.
+        QTest::newRow("proc file") << QStringLiteral("/proc/self/status");
+        QTest::newRow("sysfs file") << QStringLiteral("/sys/devices/system/cpu/online");
     }
 
     void refusesWhatCannotBeRead()
