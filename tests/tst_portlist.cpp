@@ -3,6 +3,7 @@
 #include "serial/openadvice.h"
 #include "serial/portlist.h"
 #include "serial/portmap.h"
+#include "testsupport.h"
 
 #include <QTest>
 
@@ -177,6 +178,23 @@ private slots:
         for (const QString &part : says)
             QVERIFY2(text.contains(part), qPrintable(text));
         QVERIFY2(!text.contains(never), qPrintable(text));
+    }
+
+    // Catches a busy device whose holder goes unnamed, or a program named that does not hold it.
+    void holdersFromProc()
+    {
+        Peer peer;
+        QProcess holder;
+        holder.setStandardInputFile(peer.path());
+        holder.start("sleep", {"30"});
+        QVERIFY(holder.waitForStarted(10000));
+        const auto holders = OpenAdvice::holdersOf(peer.path());
+        QCOMPARE(holders.size(), 1);
+        QCOMPARE(holders.first().pid, holder.processId());
+        QCOMPARE(holders.first().program, "sleep");
+        holder.kill();
+        holder.waitForFinished(5000);
+        QVERIFY(OpenAdvice::holdersOf(peer.path()).isEmpty());
     }
 };
 
