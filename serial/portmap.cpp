@@ -68,7 +68,7 @@ PortMap PortMap::build(const QProcessEnvironment &environment, const QList<PortD
     return map;
 }
 
-PortMapChange PortMap::update(const QList<PortDevice> &system)
+void PortMap::update(const QList<PortDevice> &system)
 {
     QMap<QString, int> known;
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
@@ -90,22 +90,12 @@ PortMapChange PortMap::update(const QList<PortDevice> &system)
         return naturalLess(na, nb);
     });
 
-    PortMapChange change;
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
-        const int number = it.key();
-        if (m_named.contains(number))
-            continue;
-        if (present.contains(number) && m_absent.contains(number))
-            change.returned.append(number);
-        else if (!present.contains(number) && !m_absent.contains(number))
-            change.gone.append(number);
-    }
-    for (const int number : std::as_const(change.returned))
-        m_absent.remove(number);
-    for (const int number : std::as_const(change.gone))
-        m_absent.insert(number);
+    m_absent.clear();
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+        if (!m_named.contains(it.key()) && !present.contains(it.key()))
+            m_absent.insert(it.key());
 
-    // Numbers are never given out twice in a run, so the lowest free one is above none taken.
+    // A number once given out stays taken for the run, also while its device is unplugged.
     int next = 1;
     QSet<QString> taken;
     for (const PortDevice &device : std::as_const(fresh)) {
@@ -115,14 +105,13 @@ PortMapChange PortMap::update(const QList<PortDevice> &system)
         while (m_entries.contains(next))
             ++next;
         m_entries.insert(next, device);
-        change.added.append(next);
     }
-    return change;
 }
 
-PortMapChange PortMap::refresh()
+void PortMap::refresh()
 {
-    return m_followsSystem ? update(systemDevices()) : PortMapChange{};
+    if (m_followsSystem)
+        update(systemDevices());
 }
 
 std::optional<PortDevice> PortMap::device(int number) const

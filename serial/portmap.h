@@ -15,16 +15,6 @@ struct PortDevice
     QString description;
 };
 
-// What one look at the system's devices changed.
-struct PortMapChange
-{
-    QList<int> added;    // seen for the first time, with their new numbers
-    QList<int> returned; // known, absent at the last look, present again
-    QList<int> gone;     // present at the last look, absent now
-
-    bool isEmpty() const { return added.isEmpty() && returned.isEmpty() && gone.isEmpty(); }
-};
-
 // Port numbers to devices, stable for the run. QUORLINE_COM<n> names the device of port n and
 // reserves n; the system's serial devices then take the free numbers from 1 up, ttyS* first,
 // then ttyUSB*, ttyACM* and any others, each group in natural number order. A device keeps its
@@ -41,9 +31,9 @@ public:
     static QList<PortDevice> systemDevices();
 
     // Brings the map up to date with the system's devices present now.
-    PortMapChange update(const QList<PortDevice> &system);
+    void update(const QList<PortDevice> &system);
     // update() with systemDevices(), for a map made by fromSystem(); nothing for a fixed one.
-    PortMapChange refresh();
+    void refresh();
 
     std::optional<PortDevice> device(int number) const;
     // A system device that was absent at the last look; named devices are never marked.
