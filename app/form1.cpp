@@ -2,6 +2,7 @@
 
 #include "widgets/commondialog.h"
 #include "widgets/form2.h"
+#include "widgets/portcombobox.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/screen.h"
 #include "widgets/twips.h"
@@ -96,7 +97,10 @@ void Form1::createControls()
     place(Command1, 6360, 3480, 1215, 375);
 
     const auto combo = [this, client](const char *name, const char *text) {
-        auto *box = named(new QComboBox(client), name);
+        // The port list's box also says when it drops down; the others are plain boxes.
+        QComboBox *box = named(qstrcmp(name, "cboPort") == 0 ? new PortComboBox(client)
+                                                             : new QComboBox(client),
+                               name);
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setEditText(QLatin1StringView(text));
@@ -176,6 +180,8 @@ void Form1::wireEvents()
     connect(chkShowControl, &QCheckBox::toggled, this, &Form1::chkShowControl_clicked);
     connect(btnOpen, &QPushButton::clicked, this, &Form1::btnOpen_clicked);
     connect(btnClose, &QPushButton::clicked, this, &Form1::btnClose_clicked);
+    connect(static_cast<PortComboBox *>(cboPort), &PortComboBox::DropDown, this,
+            &Form1::cboPort_DropDown);
     connect(MSComm1, &SerialPortControl::OnComm, this, &Form1::MSComm1_OnComm);
     connect(Text1, &Screen::KeyPress, this, &Form1::Text1_KeyPress);
     connect(help, &QAction::triggered, this, &Form1::help_triggered);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/portlist.h"
 #include "serial/portmap.h"
 #include "terminal/notation.h"
 
@@ -31,6 +32,7 @@ class SerialPortControl;
 //   form1.cpp           controls, menu, wiring; ClearScreen and the check boxes
 //   form1_startup.cpp   Form_Load (the port list, the lists, caption, ControlNames)
 //   form1_portopen.cpp  btnOpen_clicked, btnClose_clicked
+//   form1_portlist.cpp  cboPort_DropDown (the list follows devices that come and go)
 //   form1_receive.cpp   MSComm1_OnComm
 //   form1_keypress.cpp  Text1_KeyPress
 //   form1_sendfile.cpp  SendFile_triggered, Timer1_timeout
@@ -93,6 +95,7 @@ public slots:
     void chkShowControl_clicked();
     void btnOpen_clicked();
     void btnClose_clicked();
+    void cboPort_DropDown();
     void MSComm1_OnComm();
     void Text1_KeyPress(int &KeyAscii);
     void help_triggered();
@@ -108,6 +111,7 @@ private:
     void createControls();
     void createMenu();
     void wireEvents();
+    void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
 

@@ -5,6 +5,7 @@
 #include "widgets/screen.h"
 
 #include <QCheckBox>
+#include <QPushButton>
 
 #include <climits>
 #include <exception>
@@ -28,6 +29,11 @@ void Form1::MSComm1_OnComm()
         RxBuffer.clear();
         Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
     } catch (const std::exception &failure) {
+        // A lost device closed the port: the buttons show it closed before the box says why.
+        if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice()) {
+            btnOpen->setEnabled(true);
+            btnClose->setEnabled(false);
+        }
         showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
     }
 }

@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "base/failure.h"
 #include "base/version.h"
 
 #include "serial/portchoice.h"
@@ -9,40 +10,29 @@
 
 #include <exception>
 
-namespace {
-
-// Start-up shows nothing: a step that fails is passed over and the next one runs.
-template <typename Step>
-void skipOnFailure(Step &&step)
-{
-    try {
-        step();
-    } catch (const std::exception &) {
-    }
-}
-
-} // namespace
-
 void Form1::Form_Load()
 {
-    // Port discovery: list each of ports 1 to 10 that opens, and close it again.
-    for (int n = PortChoice::FirstPort; n <= PortChoice::LastPort; ++n) {
-        skipOnFailure([this, n] { MSComm1->setCommPort(n); });
-        skipOnFailure([this] { MSComm1->setPortOpen(true); });
+    // Port discovery: try each port that has a device, list those that open, close each again,
+    // and keep why the others did not open for the tooltip of an empty list.
+    const auto probe = [this](int n) {
+        QString why;
+        const auto step = [&why](auto &&operation) {
+            try {
+                operation();
+            } catch (const std::exception &failure) {
+                if (why.isEmpty())
+                    why = describe(failure);
+            }
+        };
+        step([this, n] { MSComm1->setCommPort(n); });
+        step([this] { MSComm1->setPortOpen(true); });
         if (!MSComm1->portOpen())
-            continue;
-        cboPort->addItem(PortChoice::portEntry(n));
-        if (const auto device = MSComm1->portMap().device(n)) {
-            const QString tip = device->description.isEmpty()
-                                    ? device->path
-                                    : device->path + QStringLiteral(" (") + device->description + u')';
-            cboPort->setItemData(cboPort->count() - 1, tip, Qt::ToolTipRole);
-        }
-        skipOnFailure([this] { MSComm1->setPortOpen(false); });
-    }
-    // With no port found there is nothing to select, and the box keeps its initial text.
-    if (cboPort->count() > 0)
-        cboPort->setCurrentIndex(0);
+            return why.isEmpty() ? QStringLiteral("did not open") : why;
+        step([this] { MSComm1->setPortOpen(false); });
+        return QString();
+    };
+    // Each is tried as it stands: a missing device's own open says why it failed.
+    showPortList(PortList::refresh({}, 0, MSComm1->portMap(), [](int) { return QString(); }, probe));
 
     cboParity->addItems(PortChoice::parityEntries());
     cboParity->setCurrentIndex(PortChoice::DefaultParityPosition);

@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "app/installcheck.h"
 #include "base/version.h"
+#include "serial/serialportcontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,6 +22,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Start a simulated device as COM1."));
     parser.addOption(demo);
+    const QCommandLineOption reconnect(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the open port's device is unplugged, reopen it with the same settings "
+                       "as soon as it is back, instead of reporting the loss."));
+    parser.addOption(reconnect);
     QCommandLineOption checkInstall(QStringLiteral("check-install"),
                                     QStringLiteral("Print what start-up found, and exit."));
     checkInstall.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -32,6 +38,7 @@ int main(int argc, char *argv[])
         return 1;
 
     Form1 window;
+    window.MSComm1->setReconnect(parser.isSet(reconnect));
     window.Form_Load();
     if (parser.isSet(checkInstall))
         return printInstallState(window);

@@ -4,12 +4,19 @@
 // arrived (the screen equals what the peer sent, rendered), the CPU share and how long typed
 // keys took to reach the peer.
 //
-// usage: quorline_soak [--seconds N] [--rate BYTES_PER_SECOND]   (defaults: 600, 11520)
+// With --replug N the device is unplugged and plugged in again every N seconds, the window
+// running with --reconnect: each connection gets its share of the transmission, and the peer
+// leaves once the window has read it, so the screen must still equal all that was sent. Keys
+// are not typed then (one typed as the device leaves has no right answer).
+//
+// usage: quorline_soak [--seconds N] [--rate BYTES_PER_SECOND] [--replug N]
+//        (defaults: 600, 11520, 0 = never unplugged)
 
 #include "app/form1.h"
 #include "measure.h"
 #include "serial/portmap.h"
 #include "support/peer.h"
+#include "serial/serialportcontrol.h"
 #include "widgets/screen.h"
 
 #include <QApplication>
@@ -92,6 +99,7 @@ int main(int argc, char *argv[])
     const Arguments options(QApplication::arguments());
     const auto seconds = qint64(options.number(QStringLiteral("--seconds"), 600));
     const auto rate = qint64(options.number(QStringLiteral("--rate"), 11520));
+    const auto replug = qint64(options.number(QStringLiteral("--replug"), 0));
 
     QTemporaryDir dir;
     const QByteArray sent = makeTransmission(seconds * rate);
@@ -102,13 +110,36 @@ int main(int argc, char *argv[])
         return 2;
     sendFile.close();
 
-    Peer peer({QStringLiteral("--wait-open"), QStringLiteral("--delay"), QStringLiteral("1000"),
-               QStringLiteral("--rate"), QString::number(rate), QStringLiteral("--send-file"),
-               sendPath, QStringLiteral("--record"), recordPath});
-    const QString device = peer.path();
-    if (device.isEmpty())
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // One connection: the whole run, or with --replug its share sent in 4/5 of the period.
+    const qint64 share = replug > 0 ? std::max<qint64>(rate * replug * 4 / 5, 1) : sent.size();
+    const QString link = dir.filePath(QStringLiteral("ttySoak"));
+    qint64 sessions = 0;
+    const auto plugIn = [&] {
+        const QString slice = dir.filePath(QStringLiteral("send%1.bin").arg(sessions));
+        QFile part(slice);
+        if (!part.open(QIODevice::WriteOnly) || part.write(sent.mid(sessions * share, share)) < 0)
+            return false;
+        part.close();
+        QStringList arguments{QStringLiteral("--wait-open"), QStringLiteral("--delay"),
+                              QStringLiteral("1000"), QStringLiteral("--rate"), QString::number(rate),
+                              QStringLiteral("--send-file"), slice, QStringLiteral("--record"),
+                              recordPath, QStringLiteral("--link"), link};
+        if (replug > 0)
+            arguments << QStringLiteral("--exit-after-send");
+        ++sessions;
+        peer.start(QStringLiteral(QUORPEER_PATH), arguments);
+        return peer.waitForStarted(5000) && peer.waitForReadyRead(5000);
+    };
+    if (!plugIn())
         return 2;
-    Form1 window(PortMap::build(portEnvironment({{1, device}}), {}));
+    const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QUORLINE_COM1"), link);
+    Form1 window(PortMap::build(env, {}));
+    window.MSComm1->setReconnect(replug > 0);
     window.Form_Load();
     window.show();
     window.cboBaud->setCurrentIndex(10); // 115.2k
@@ -223,7 +254,28 @@ int main(int argc, char *argv[])
                          periodKeyMax = 0;
                          periodLateMax = 0;
                      });
-    typing.start();
+    // Unplugging: the peer leaves once its share is read; the next one comes at the next period.
+    qint64 reopens = 0;
+    bool wasOpen = true;
+    QTimer replugging;
+    replugging.setInterval(int(std::max<qint64>(replug, 1) * 1000));
+    QObject::connect(&replugging, &QTimer::timeout, &window, [&] {
+        if (sessions * share < sent.size() && peer.state() == QProcess::NotRunning && !plugIn())
+            std::printf("soak: the peer did not start again\n");
+    });
+    QTimer watchOpen;
+    watchOpen.setInterval(50);
+    QObject::connect(&watchOpen, &QTimer::timeout, &window, [&window, &reopens, &wasOpen] {
+        const bool open = window.MSComm1->portOpen();
+        reopens += open && !wasOpen ? 1 : 0;
+        wasOpen = open;
+    });
+    if (replug > 0) {
+        replugging.start();
+        watchOpen.start();
+    } else {
+        typing.start();
+    }
     watchRecord.start();
     heartbeat.start();
     sample.start();
@@ -232,9 +284,11 @@ int main(int argc, char *argv[])
     QEventLoop loop;
     QTimer check;
     check.setInterval(200);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&window, &expected, &clock, seconds, &loop] {
+    // Unplugged, each period sends for 4/5 of its time: the run takes a quarter longer.
+    const qint64 runSeconds = replug > 0 ? seconds * 5 / 4 + replug : seconds;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&window, &expected, &clock, runSeconds, &loop] {
         const bool done = window.Text1->length() >= expected.size();
-        if ((clock.elapsed() >= seconds * 1000 && done) || clock.elapsed() >= (seconds + 60) * 1000)
+        if ((clock.elapsed() >= runSeconds * 1000 && done) || clock.elapsed() >= (runSeconds + 60) * 1000)
             loop.quit();
     });
     check.start();
@@ -252,7 +306,8 @@ int main(int argc, char *argv[])
     const QByteArray screen = window.Text1->bytes();
     QFile record(recordPath);
     const QByteArray arrived = record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
-    peer.stop();
+    peer.terminate();
+    peer.waitForFinished(3000);
 
     const bool screenExact = screen == expected;
     qsizetype firstDifference = -1;
@@ -283,5 +338,10 @@ int main(int argc, char *argv[])
                 percentile(keyDelays, 0.99), percentile(keyDelays, 1.0));
     std::printf("event loop: 10 ms timer late by median %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 percentile(lateness, 0.5), percentile(lateness, 0.99), percentile(lateness, 1.0));
+    if (replug > 0)
+        std::printf("unplugged: %lld times, every %lld s; reopened by itself %lld times; every byte"
+                    " sent while connected %s\n",
+                    static_cast<long long>(sessions - 1), static_cast<long long>(replug),
+                    static_cast<long long>(reopens), screenExact ? "arrived" : "did NOT arrive");
     return screenExact && arrived == typed ? 0 : 1;
 }

@@ -38,10 +38,17 @@ QString baseName(const QString &path)
 
 PortMap PortMap::fromSystem()
 {
+    PortMap map = build(QProcessEnvironment::systemEnvironment(), systemDevices());
+    map.m_followsSystem = true;
+    return map;
+}
+
+QList<PortDevice> PortMap::systemDevices()
+{
     QList<PortDevice> system;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         system.append({info.systemLocation(), info.description()});
-    return build(QProcessEnvironment::systemEnvironment(), system);
+    return system;
 }
 
 PortMap PortMap::build(const QProcessEnvironment &environment, const QList<PortDevice> &system)
@@ -51,31 +58,60 @@ PortMap PortMap::build(const QProcessEnvironment &environment, const QList<PortD
     for (const QString &key : environment.keys()) {
         const auto match = variable.match(key);
         const QString path = environment.value(key);
-        if (match.hasMatch() && !path.isEmpty())
-            map.m_entries.insert(match.captured(1).toInt(), {path, QStringLiteral("set by %1").arg(key)});
+        if (!match.hasMatch() || path.isEmpty())
+            continue;
+        const int number = match.captured(1).toInt();
+        map.m_entries.insert(number, {path, QStringLiteral("set by %1").arg(key)});
+        map.m_named.insert(number);
     }
+    map.update(system);
+    return map;
+}
 
-    QList<PortDevice> sorted;
+void PortMap::update(const QList<PortDevice> &system)
+{
+    QMap<QString, int> known;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+        known.insert(it->path, it.key());
+
+    QList<PortDevice> fresh;
+    QSet<int> present;
     for (const PortDevice &device : system) {
-        const bool named = std::any_of(map.m_entries.cbegin(), map.m_entries.cend(),
-                                       [&device](const PortDevice &d) { return d.path == device.path; });
-        if (!named)
-            sorted.append(device);
+        const auto it = known.constFind(device.path);
+        if (it == known.cend())
+            fresh.append(device);
+        else if (!m_named.contains(*it))
+            present.insert(*it);
     }
-    std::stable_sort(sorted.begin(), sorted.end(), [](const PortDevice &a, const PortDevice &b) {
+    std::stable_sort(fresh.begin(), fresh.end(), [](const PortDevice &a, const PortDevice &b) {
         const QString na = baseName(a.path), nb = baseName(b.path);
         if (groupOf(na) != groupOf(nb))
             return groupOf(na) < groupOf(nb);
         return naturalLess(na, nb);
     });
 
+    m_absent.clear();
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+        if (!m_named.contains(it.key()) && !present.contains(it.key()))
+            m_absent.insert(it.key());
+
+    // A number once given out stays taken for the run, also while its device is unplugged.
     int next = 1;
-    for (const PortDevice &device : sorted) {
-        while (map.m_entries.contains(next))
+    QSet<QString> taken;
+    for (const PortDevice &device : std::as_const(fresh)) {
+        if (taken.contains(device.path))
+            continue; // the same device listed twice
+        taken.insert(device.path);
+        while (m_entries.contains(next))
             ++next;
-        map.m_entries.insert(next, device);
+        m_entries.insert(next, device);
     }
-    return map;
+}
+
+void PortMap::refresh()
+{
+    if (m_followsSystem)
+        update(systemDevices());
 }
 
 std::optional<PortDevice> PortMap::device(int number) const

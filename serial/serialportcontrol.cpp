@@ -1,9 +1,12 @@
 #include "serial/serialportcontrol.h"
 
 #include "base/failure.h"
+#include "serial/openadvice.h"
 
 #include <QFileInfo>
 #include <QTimer>
+
+#include <utility>
 
 SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     : QObject(parent), m_map(std::move(map)), m_port(this)
@@ -11,6 +14,9 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     m_settings = LineSettings::parse(m_settingsText);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPortControl::OnComm);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
+    // A look at the device path twice a second at most: nothing spins while it is away.
+    m_reconnectTimer.setInterval(500);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
 }
 
 void SerialPortControl::setCommPort(int number)
@@ -22,6 +28,8 @@ void SerialPortControl::setCommPort(int number)
 
 void SerialPortControl::setPortOpen(bool open)
 {
+    // Whatever the user asks for ends the wait for a lost device: Close Port always wins.
+    m_reconnectTimer.stop();
     if (open)
         this->open();
     else
@@ -67,9 +75,11 @@ void SerialPortControl::open()
     m_lastError.clear();
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString why = m_port.errorString();
+        // Qt says "permission" both for a refused access and for a busy device.
+        const bool busy = m_port.error() == QSerialPort::PermissionError;
         m_port.close();
         m_port.clearError();
-        throw Failure(QStringLiteral("%1: %2").arg(device->path, why));
+        throw Failure(OpenAdvice::describe(OpenAdvice::gather(device->path, busy), why));
     }
 }
 
@@ -79,6 +89,7 @@ void SerialPortControl::close()
         m_port.close();
     m_port.clearError();
     m_failed = false;
+    m_lossReport.clear();
 }
 
 void SerialPortControl::setOutput(QByteArrayView bytes)
@@ -91,7 +102,16 @@ void SerialPortControl::setOutput(QByteArrayView bytes)
 
 QByteArray SerialPortControl::input()
 {
-    return m_port.isOpen() ? m_port.readAll() : QByteArray();
+    QByteArray bytes = std::exchange(m_salvaged, QByteArray());
+    if (m_port.isOpen())
+        bytes += m_port.readAll();
+    if (!m_lossReport.isEmpty()) {
+        // What arrived before the loss is shown first; the loss itself with the next event.
+        if (bytes.isEmpty())
+            throw Failure(std::exchange(m_lossReport, QString()));
+        QMetaObject::invokeMethod(this, &SerialPortControl::OnComm, Qt::QueuedConnection);
+    }
+    return bytes;
 }
 
 qint64 SerialPortControl::bytesToWrite() const
@@ -110,12 +130,69 @@ void SerialPortControl::portErrorOccurred(QSerialPort::SerialPortError error)
     if (!m_port.isOpen() || m_failed)
         return;
     m_failed = true;
-    m_lastError = m_port.errorString();
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            close();
-            emit OnComm();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &SerialPortControl::deviceLost, Qt::QueuedConnection);
+}
+
+// Qt's own text here is the errno of the last failed read, often stale: the loss is worded here.
+void SerialPortControl::deviceLost()
+{
+    if (!m_failed)
+        return; // closed in the meantime
+    m_salvaged += m_port.readAll();
+    m_port.close();
+    m_port.clearError();
+    m_failed = false;
+    m_lastError = portLabel() + QStringLiteral(" was disconnected");
+    if (m_reconnect)
+        m_reconnectTimer.start();
+    else
+        m_lossReport = m_lastError;
+    if (!m_salvaged.isEmpty() || !m_lossReport.isEmpty())
+        emit OnComm();
+}
+
+void SerialPortControl::tryReconnect()
+{
+    if (!absence(m_commPort).isEmpty())
+        return;
+    try {
+        open();
+        m_reconnectTimer.stop();
+    } catch (const std::exception &) {
+        // Back but not ready yet (still settling, or held by a probe): look again later.
+    }
+}
+
+QString SerialPortControl::portLabel() const
+{
+    const auto device = m_map.device(m_commPort);
+    return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device ? device->path : QString());
+}
+
+QString SerialPortControl::absence(int number) const
+{
+    const auto device = m_map.device(number);
+    if (!device)
+        return QStringLiteral("no device");
+    const QFileInfo info(device->path);
+    if (m_map.isAbsent(number) || !info.exists())
+        return QStringLiteral("not present");
+    if (info.isDir())
+        return QStringLiteral("is a directory, not a serial device");
+    if (info.isFile())
+        return QStringLiteral("is a regular file, not a serial device");
+    return {};
+}
+
+QString SerialPortControl::probe(int number) const
+{
+    SerialPortControl other(m_map);
+    try {
+        other.setCommPort(number);
+        other.setPortOpen(true);
+        other.setPortOpen(false);
+    } catch (const std::exception &failure) {
+        return describe(failure);
+    }
+    return {};
 }

@@ -6,10 +6,12 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 
 // The terminal's serial port control: one port at a time, addressed by port number. Every
 // refused operation throws Failure with a description; OnComm is raised whenever received
-// bytes are waiting, and once more when the device fails and the port is closed under us.
+// bytes are waiting, and once more when the device fails and the port is closed under us: the
+// next Input then reports the loss, once. With reconnect on, a lost device is reopened instead.
 class SerialPortControl : public QObject
 {
     Q_OBJECT
@@ -21,6 +23,19 @@ public:
     explicit SerialPortControl(PortMap map, QObject *parent = nullptr);
 
     const PortMap &portMap() const { return m_map; }
+    // Looks again at the system's devices: new ones get numbers, known ones keep theirs.
+    void refreshPortMap() { m_map.refresh(); }
+    // Empty while the device of the number is there, else why it is not.
+    QString absence(int number) const;
+    // Opens the port of the number on a port of its own and closes it again; empty when it
+    // opened, else why not. The control's own port is left as it is.
+    QString probe(int number) const;
+
+    // Reopen a lost device with the same settings when its path is back, and say nothing.
+    void setReconnect(bool on) { m_reconnect = on; }
+    bool reconnect() const { return m_reconnect; }
+    // A lost device is awaited: the port reads closed, and Close Port ends the wait.
+    bool isAwaitingDevice() const { return m_reconnectTimer.isActive(); }
 
     int commPort() const { return m_commPort; }
     void setCommPort(int number);
@@ -49,6 +64,9 @@ private:
     void open();
     void close();
     void portErrorOccurred(QSerialPort::SerialPortError error);
+    void deviceLost();
+    void tryReconnect();
+    QString portLabel() const;
 
     PortMap m_map;
     QSerialPort m_port;
@@ -57,4 +75,8 @@ private:
     LineSettings m_settings;
     QString m_lastError;
     bool m_failed = false;
+    bool m_reconnect = false;
+    QTimer m_reconnectTimer;
+    QByteArray m_salvaged;  // received before the device was lost, not read yet
+    QString m_lossReport;   // for the next Input, once
 };

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -125,6 +126,10 @@ PtyPeer::~PtyPeer()
         ::close(m_recordFd);
     if (m_signalFd >= 0)
         ::close(m_signalFd);
+    if (m_opensFd >= 0)
+        ::close(m_opensFd);
+    if (m_opensRecordFd >= 0)
+        ::close(m_opensRecordFd);
 }
 
 bool PtyPeer::openDevice()
@@ -148,6 +153,7 @@ bool PtyPeer::openDevice()
     m_held = false;
     if (m_opt.hold)
         holdLocks();
+    watchOpens();
     pointLink();
     std::printf("%s\n", m_slavePath.c_str());
     std::fflush(stdout);
@@ -169,6 +175,34 @@ void PtyPeer::closeDevice()
         ssize_t n = ::readlink(m_opt.link.c_str(), target, sizeof target - 1);
         if (n > 0 && m_slavePath == std::string(target, static_cast<std::size_t>(n)))
             ::unlink(m_opt.link.c_str());
+    }
+}
+
+// Open and close events alternate, so the kernel never folds two opens into one event.
+void PtyPeer::watchOpens()
+{
+    if (m_opt.countOpens.empty())
+        return;
+    if (m_opensFd < 0)
+        m_opensFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_opensRecordFd < 0)
+        m_opensRecordFd = ::open(m_opt.countOpens.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (m_opensFd < 0 || m_opensRecordFd < 0 ||
+        ::inotify_add_watch(m_opensFd, m_slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0)
+        warn("--count-opens");
+}
+
+void PtyPeer::readOpens()
+{
+    alignas(inotify_event) char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(m_opensFd, buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buf + at);
+            if ((event->mask & IN_OPEN) && !writeAll(m_opensRecordFd, "open\n", 5))
+                warn("--count-opens");
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
     }
 }
 

@@ -52,6 +52,7 @@ struct PeerOptions
     bool stdinEofExits = false;
     int hangupAfterMs = -1;
     int reopenAfterMs = -1;
+    std::string countOpens; // append a line to this file for each open of the device
 };
 
 // Spreads bytes over time like a line of a given speed; idle time earns no burst.
@@ -94,6 +95,8 @@ private:
     bool sendingDone() const;
     long slaveUnread() const;
     void handleSignals();
+    void watchOpens();
+    void readOpens();
 
     PeerOptions m_opt;
     int m_master = -1;
@@ -129,4 +132,6 @@ private:
     PeerClock::time_point m_lastTouch{};
     bool m_hungUp = false;
     bool m_reopened = false;
+    int m_opensFd = -1; // inotify, for --count-opens
+    int m_opensRecordFd = -1;
 };

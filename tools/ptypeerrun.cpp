@@ -302,7 +302,7 @@ int PtyPeer::run()
             done = false;
         }
 
-        pollfd fds[4];
+        pollfd fds[5];
         nfds_t count = 0;
         int timeout = -1;
         fds[count++] = {m_signalFd, POLLIN, 0};
@@ -332,6 +332,9 @@ int PtyPeer::run()
                 events |= POLLIN;
             fds[count++] = {m_execMaster, events, 0};
         }
+        const nfds_t opensAt = count;
+        if (m_opensFd >= 0)
+            fds[count++] = {m_opensFd, POLLIN, 0};
         if (done)
             lower(timeout, IdlePollMs);
         if (!m_scriptStarted && m_scriptStartKnown)
@@ -350,6 +353,8 @@ int PtyPeer::run()
             return 1;
         if (fds[0].revents)
             handleSignals();
+        if (m_opensFd >= 0 && opensAt < count && fds[opensAt].revents)
+            readOpens();
         if (stdinOpen && fds[1].revents) {
             char buf[ChunkSize];
             const ssize_t n = ::read(0, buf, sizeof buf);

@@ -30,7 +30,8 @@ const char Usage[] =
     "  --exit-after MS      exit after MS milliseconds\n"
     "  --stdin-eof-exits    exit when standard input ends\n"
     "  --hangup-after MS    close the device after MS (it vanishes)\n"
-    "  --reopen-after MS    then after MS more make a new device and print its path\n";
+    "  --reopen-after MS    then after MS more make a new device and print its path\n"
+    "  --count-opens FILE   append a line \"open\" to FILE for each open of the device\n";
 
 [[noreturn]] void fail(const std::string &message)
 {
@@ -176,6 +177,8 @@ PeerOptions parse(int argc, char **argv)
             opt.stdinEofExits = true;
         } else if (name == "--hangup-after") {
             opt.hangupAfterMs = milliseconds("--hangup-after", value());
+        } else if (name == "--count-opens") {
+            opt.countOpens = value();
         } else if (name == "--reopen-after") {
             opt.reopenAfterMs = milliseconds("--reopen-after", value());
         } else {

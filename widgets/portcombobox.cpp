@@ -1,0 +1,7 @@
+#include "widgets/portcombobox.h"
+
+void PortComboBox::showPopup()
+{
+    emit DropDown();
+    QComboBox::showPopup();
+}
