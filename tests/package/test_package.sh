@@ -30,7 +30,7 @@ owned=(
     /usr/share/icons/hicolor/128x128/apps/quorline.png
     /usr/share/man/man1/quorline.1.gz
     /usr/share/doc/quorline/copyright
-    /usr/share/doc/quorline/changelog.Debian.gz
+    /usr/share/doc/quorline/changelog.gz
     /usr/share/metainfo/example.c_seed_ad32cac1.quorline.metainfo.xml
 )
 
@@ -61,7 +61,7 @@ done
 
 # lintian's errors fail the test; its warnings are shown.
 if command -v lintian >/dev/null; then
-    lintian --allow-root --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
+    lintian --allow-root --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
     sed 's/^/    /' "$work/lintian.log"
     grep -q '^E: ' "$work/lintian.log" && fail "lintian reports errors"
     pass "lintian"
@@ -112,7 +112,7 @@ check_files() {
     grep -q '<launchable type="desktop-id">quorline.desktop<' "$metainfo" \
         || fail "metainfo does not launch the desktop entry"
     grep -q '/docs/form1.png</image>' "$metainfo" || fail "metainfo lacks the screenshot"
-    zcat /usr/share/doc/quorline/changelog.Debian.gz | head -n 1 | grep -q '^quorline (1.02) ' \
+    zcat /usr/share/doc/quorline/changelog.gz | head -n 1 | grep -q '^quorline (1.02) ' \
         || fail "changelog does not start with this version"
     grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/quorline.svg || fail "icon is not SVG"
     grep -q 'MIT' /usr/share/doc/quorline/copyright || fail "copyright names no licence"
