@@ -232,6 +232,13 @@ void tst_peer::holdRefusesSecondOpen()
     Peer peer;
     QVERIFY(isDevice(peer.path()));
     QVERIFY(openPort(peer.path()));
+
+    // By default the classic form: the PID in ten columns; removed at the end.
+    Peer classic({"--hold"});
+    const QString lock = QStringLiteral("/var/lock/LCK..") + classic.path().mid(5).replace(u'/', u'_');
+    QCOMPARE(readWhole(lock), QStringLiteral("%1\n").arg(classic.process().processId(), 10).toLatin1());
+    classic.stop();
+    QVERIFY(!QFile::exists(lock));
 }
 
 void tst_peer::hangupAndReopen()
