@@ -36,6 +36,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     // Fixed single border: close box and system menu, no minimise or maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(windowFont());
 
     MSComm1 = named(new SerialPortControl(std::move(ports), this), "MSComm1");
     Timer1 = named(new QTimer(this), "Timer1");

@@ -8,39 +8,112 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorline"));
-    QApplication::setApplicationVersion(QLatin1StringView(QuorlineVersion));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));
+#include <cstdio>
+#include <optional>
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Serial terminal that shows every character it receives."));
+namespace {
+
+// Every command-line option, in one place: --help is made from these.
+void declareOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Serial terminal that shows every character it receives."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Start a simulated device as COM1."));
-    parser.addOption(demo);
-    const QCommandLineOption reconnect(
-        QStringLiteral("reconnect"),
-        QStringLiteral("When the open port's device is unplugged, reopen it with the same settings "
-                       "as soon as it is back, instead of reporting the loss."));
-    parser.addOption(reconnect);
+    parser.addOption({QStringLiteral("demo"), QStringLiteral("Start a simulated device as COM1.")});
+    parser.addOption({QStringLiteral("reconnect"),
+                      QStringLiteral("When the open port's device is unplugged, reopen it with the "
+                                     "same settings as soon as it is back, instead of reporting "
+                                     "the loss.")});
     QCommandLineOption checkInstall(QStringLiteral("check-install"),
                                     QStringLiteral("Print what start-up found, and exit."));
     checkInstall.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(checkInstall);
-    parser.process(app);
+}
+
+void nameTheProgram()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quorline"));
+    QCoreApplication::setApplicationVersion(QLatin1StringView(QuorlineVersion));
+}
+
+bool isSetIn(const char *name)
+{
+    return !qEnvironmentVariableIsEmpty(name);
+}
+
+// Qt needs a window system unless a platform is named; without one it aborts.
+bool displayReachable(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if (arg == "-platform" || arg == "--platform")
+            return true;
+    }
+    return isSetIn("QT_QPA_PLATFORM") || isSetIn("DISPLAY") || isSetIn("WAYLAND_DISPLAY");
+}
+
+// Reads the options; an exit status when the run ends here (help, version, a wrong option).
+// Before the last reading, a wrong option and --help-all (which lists Qt's own options, known
+// only to the application object) are let pass.
+std::optional<int> readOptions(QCommandLineParser &parser, const QStringList &arguments,
+                               bool last = true)
+{
+    if (!parser.parse(arguments)) {
+        if (!last)
+            return std::nullopt;
+        std::fprintf(stderr, "quorline: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0); // exits
+    if (last && parser.isSet(QStringLiteral("help-all")))
+        parser.process(arguments); // shows Qt's own options too, and exits
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion(); // exits
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The options first, with no window system: --help and --version answer anywhere.
+    const bool display = displayReachable(argc, argv);
+    {
+        QCoreApplication core(argc, argv);
+        nameTheProgram();
+        QCommandLineParser parser;
+        declareOptions(parser);
+        // With a display, a word this parser does not know may be one of Qt's own (-style):
+        // the application object takes those out before the options are read again.
+        if (const auto status = readOptions(parser, QCoreApplication::arguments(), !display))
+            return *status;
+    }
+    if (!display) {
+        std::fputs("quorline: no display: start it in a desktop session, or set DISPLAY or "
+                   "WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen for a check without one\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    nameTheProgram();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));
+    QCommandLineParser parser;
+    declareOptions(parser);
+    if (const auto status = readOptions(parser, QApplication::arguments()))
+        return *status;
 
     DemoDevice device;
-    if (parser.isSet(demo) && !device.start())
+    if (parser.isSet(QStringLiteral("demo")) && !device.start())
         return 1;
 
     Form1 window;
-    window.MSComm1->setReconnect(parser.isSet(reconnect));
+    window.MSComm1->setReconnect(parser.isSet(QStringLiteral("reconnect")));
     window.Form_Load();
-    if (parser.isSet(checkInstall))
+    if (parser.isSet(QStringLiteral("check-install")))
         return printInstallState(window);
     window.show();
     return QApplication::exec();

@@ -207,7 +207,7 @@ private slots:
 
     void portHeldElsewhereIsNotListed()
     {
-        const Peer held({"--hold"});
+        const Peer held({"--hold-format", "qt"});
         const Peer free;
         auto window = loadedWindow({{1, held.path()}, {2, free.path()}});
         QCOMPARE(entries(window->cboPort), QStringList({"COM2"}));

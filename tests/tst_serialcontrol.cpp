@@ -113,7 +113,7 @@ private slots:
 
     void portHeldByAnotherProgram()
     {
-        Peer peer({"--hold"});
+        Peer peer({"--hold-format", "qt"});
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         control.setCommPort(1);
         QVERIFY(!refusal(control).isEmpty());

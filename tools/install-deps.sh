@@ -5,8 +5,9 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
-    fonts-dejavu-core xvfb xauth
+    fonts-dejavu-core fonts-liberation2 xvfb xauth
     dpkg-dev file clang libclang-rt-14-dev clang-tidy cppcheck
+    lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -12,9 +12,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <climits>
 #include <poll.h>
 #include <pty.h>
 #include <sys/inotify.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -68,6 +72,56 @@ QString serialLockPath(const std::string &device)
     return {};
 }
 
+// What a UUCP-style lock of the chosen format holds.
+std::string lockContent(const PeerOptions &opt)
+{
+    const int pid = opt.holdPid != 0 ? opt.holdPid : static_cast<int>(::getpid());
+    char text[128] = {};
+    if (opt.holdFormat == PeerOptions::LockFormat::Binary)
+        return std::string(reinterpret_cast<const char *>(&pid), sizeof pid);
+    if (opt.holdFormat == PeerOptions::LockFormat::Named) {
+        const passwd *user = ::getpwuid(::geteuid());
+        std::snprintf(text, sizeof text, "%10d quorpeer %s\n", pid, user ? user->pw_name : "?");
+    } else {
+        std::snprintf(text, sizeof text, "%10d\n", pid);
+    }
+    return text;
+}
+
+// Appears whole or not at all, and never replaces another's lock.
+std::optional<HeldLockFile> writeLockFile(const std::string &path, const std::string &content)
+{
+    std::string temp = path + ".quorpeer-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        warn("lock " + path);
+        return std::nullopt;
+    }
+    const bool written = writeAll(fd, content.data(), content.size()) && ::fchmod(fd, 0644) == 0;
+    ::close(fd);
+    const bool linked = written && ::link(temp.c_str(), path.c_str()) == 0;
+    if (!linked)
+        warn("cannot take lock " + path);
+    ::unlink(temp.c_str());
+    if (!linked)
+        return std::nullopt;
+    return HeldLockFile{path, content};
+}
+
+bool readSmallFile(const std::string &path, std::string &out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n < 0)
+        return false;
+    out.assign(buf, static_cast<std::size_t>(n));
+    return true;
+}
+
 } // namespace
 
 int peer::msUntil(PeerClock::time_point now, PeerClock::time_point when)
@@ -100,11 +154,6 @@ void Pacer::spent(std::size_t n, PeerClock::time_point now)
         std::chrono::duration<double>(static_cast<double>(n) / m_rate));
 }
 
-int Pacer::waitMs(PeerClock::time_point now) const
-{
-    return m_rate <= 0 ? 0 : std::max(1, msUntil(now, m_due));
-}
-
 PtyPeer::PtyPeer(PeerOptions options)
     : m_opt(std::move(options)), m_writePacer(m_opt.rate), m_readPacer(m_opt.readRate),
       m_random(m_opt.seed)
@@ -115,11 +164,8 @@ PtyPeer::~PtyPeer()
 {
     closeDevice();
     if (m_execMaster >= 0)
-        ::close(m_execMaster);
-    if (m_childPid > 0) {
-        ::kill(-m_childPid, SIGTERM);
-        ::waitpid(m_childPid, nullptr, 0);
-    }
+        ::close(m_execMaster); // the command's terminal hangs up
+    endChild();
     if (m_fileFd >= 0)
         ::close(m_fileFd);
     if (m_recordFd >= 0)
@@ -167,7 +213,7 @@ void PtyPeer::closeDevice()
     ::close(m_master);
     m_master = -1;
     m_held = false;
-    m_locks.clear(); // the device is gone, and its lock with it
+    releaseLocks(); // the device is gone, and its lock with it
     m_pending.clear();
     m_pendingPos = 0;
     if (!m_opt.link.empty()) {
@@ -208,19 +254,42 @@ void PtyPeer::readOpens()
 
 void PtyPeer::holdLocks()
 {
-    std::vector<std::string> names{m_slavePath};
-    if (!m_opt.link.empty())
-        names.push_back(m_opt.link); // a program may open the device by the link's name
-    for (const std::string &device : names) {
-        const QString path = serialLockPath(device);
-        auto lock = std::make_unique<QLockFile>(path);
-        if (path.isEmpty() || !lock->tryLock(0)) {
+    // Only the device's real name is locked: a program that opens it through a link must
+    // resolve the link to find the lock, as every program sharing the device does.
+    char real[PATH_MAX] = {};
+    const std::string device = ::realpath(m_slavePath.c_str(), real) ? real : m_slavePath;
+    const QString path = serialLockPath(device);
+    if (m_opt.holdFormat == PeerOptions::LockFormat::Qt) {
+        m_qtLock = std::make_unique<QLockFile>(path);
+        if (path.isEmpty() || !m_qtLock->tryLock(0)) {
             std::fprintf(stderr, "quorpeer: cannot take lock %s\n", qPrintable(path));
-            continue;
+            m_qtLock.reset();
         }
-        m_locks.push_back(std::move(lock));
+        m_deadlines.touchLocks = PeerClock::now() + LockTouchEvery;
+    } else if (!path.isEmpty()) {
+        m_lockFile = writeLockFile(path.toStdString(), lockContent(m_opt));
     }
-    m_lastTouch = PeerClock::now();
+    if (m_opt.holdFlock) {
+        m_flockFd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_flockFd < 0 || ::flock(m_flockFd, LOCK_EX | LOCK_NB) < 0)
+            warn("flock " + device);
+    }
+}
+
+void PtyPeer::releaseLocks()
+{
+    m_qtLock.reset();
+    m_deadlines.touchLocks.reset();
+    if (m_lockFile) {
+        // Another program may have replaced a lock it judged stale: leave that one alone.
+        std::string now;
+        if (readSmallFile(m_lockFile->path, now) && now == m_lockFile->content)
+            ::unlink(m_lockFile->path.c_str());
+        m_lockFile.reset();
+    }
+    if (m_flockFd >= 0)
+        ::close(m_flockFd);
+    m_flockFd = -1;
 }
 
 void PtyPeer::pointLink()
@@ -241,10 +310,8 @@ void PtyPeer::probeMaster()
     if (::poll(&p, 1, 0) < 0)
         return;
     const bool held = !(p.revents & POLLHUP);
-    if (held && !m_held && m_opt.waitOpen && !m_scriptStartKnown) {
-        m_scriptStart = PeerClock::now() + std::chrono::milliseconds(m_opt.delayMs);
-        m_scriptStartKnown = true;
-    }
+    if (held && !m_held && m_opt.waitOpen && !m_scriptStarted && !m_deadlines.scriptStart)
+        m_deadlines.scriptStart = PeerClock::now() + std::chrono::milliseconds(m_opt.delayMs);
     if (!held && m_held)
         readMaster(PeerClock::now()); // what the program wrote just before it let go
     m_held = held;

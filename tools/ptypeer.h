@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,7 +16,9 @@ namespace peer {
 inline constexpr std::size_t ChunkSize = 4096;
 inline constexpr std::size_t PendingLimit =
     64 * 1024;                        // stop reading while this much waits to go out
-inline constexpr int IdlePollMs = 10; // sleep between looks at a slave no one holds
+inline constexpr auto LockTouchEvery = std::chrono::seconds(10); // a QLockFile goes stale at 30
+inline constexpr auto IdleLook =
+    std::chrono::milliseconds(10); // between looks at a slave no one holds
 
 // Milliseconds from now until when, for poll(); 0 when it is past.
 int msUntil(PeerClock::time_point now, PeerClock::time_point when);
@@ -47,6 +50,10 @@ struct PeerOptions
     std::string record;
     std::string exec;
     bool hold = false;
+    enum class LockFormat { Ascii, Named, Binary, Qt };
+    LockFormat holdFormat = LockFormat::Ascii;
+    int holdPid = 0; // 0: the peer's own
+    bool holdFlock = false;
     bool exitAfterSend = false;
     int exitAfterMs = -1;
     bool stdinEofExits = false;
@@ -62,11 +69,35 @@ public:
     explicit Pacer(double bytesPerSecond) : m_rate(bytesPerSecond) {}
     std::size_t allowance(PeerClock::time_point now);
     void spent(std::size_t n, PeerClock::time_point now);
-    int waitMs(PeerClock::time_point now) const;
+    // When allowance() is next more than 0; now when it already is.
+    PeerClock::time_point due() const { return m_due; }
 
 private:
     double m_rate = 0;
     PeerClock::time_point m_due{};
+};
+
+// The moments the run loop must wake for; a moment not set is not waited for.
+struct PeerDeadlines
+{
+    std::optional<PeerClock::time_point> exit;        // --exit-after
+    std::optional<PeerClock::time_point> hangup;      // --hangup-after, until it happened
+    std::optional<PeerClock::time_point> reopen;      // --reopen-after, once hung up
+    std::optional<PeerClock::time_point> touchLocks;  // keep a held lock fresh
+    std::optional<PeerClock::time_point> scriptStart; // the first byte may go out
+    std::optional<PeerClock::time_point> pacedRead;   // the read pacer allows more
+    std::optional<PeerClock::time_point> pacedWrite;  // the write pacer allows more
+    std::optional<PeerClock::time_point> lookAgain;   // nobody holds the slave, or settling
+
+    // The one place that turns them into poll()'s timeout: -1 when there is none.
+    int timeoutMs(PeerClock::time_point now) const;
+};
+
+// A lock file the peer wrote; it is removed only while it still holds what was written.
+struct HeldLockFile
+{
+    std::string path;
+    std::string content;
 };
 
 // The far end of a pseudo-terminal: what the program under test talks to.
@@ -92,6 +123,8 @@ private:
     void readExec();
     void writeExec();
     void reapChild();
+    void endChild();
+    void releaseLocks();
     bool sendingDone() const;
     long slaveUnread() const;
     void handleSignals();
@@ -104,7 +137,6 @@ private:
     bool m_held = false; // someone has the slave open
     int m_signalFd = -1;
     bool m_quit = false;
-    int m_status = 0;
 
     std::string m_pending; // bytes to write to the master
     std::size_t m_pendingPos = 0;
@@ -116,22 +148,21 @@ private:
     int m_fileFd = -1;
     std::mt19937 m_random;
     bool m_scriptStarted = false;
-    PeerClock::time_point m_scriptStart{};
-    bool m_scriptStartKnown = false;
 
     int m_recordFd = -1;
     std::string m_demoLine;
 
     int m_execMaster = -1;
-    int m_childPid = -1;
+    int m_childPid = -1;      // kept unreaped until the end, so its group id stays ours
+    bool m_childEnded = false;
     bool m_execEnded = false;
     std::string m_toShell;
 
-    std::vector<std::unique_ptr<QLockFile>> m_locks;
+    std::unique_ptr<QLockFile> m_qtLock;
+    std::optional<HeldLockFile> m_lockFile;
+    int m_flockFd = -1;
     PeerClock::time_point m_start{};
-    PeerClock::time_point m_lastTouch{};
-    bool m_hungUp = false;
-    bool m_reopened = false;
+    PeerDeadlines m_deadlines;
     int m_opensFd = -1; // inotify, for --count-opens
     int m_opensRecordFd = -1;
 };

@@ -22,15 +22,15 @@ using namespace peer;
 
 namespace {
 
-constexpr auto LockTouchEvery = std::chrono::seconds(10);
 // When the unread count cannot be had, a guess that gives a busy reader time.
 constexpr auto UnknownDrainWait = std::chrono::milliseconds(1000);
 constexpr auto SettledDrainWait = std::chrono::milliseconds(50);
+// How long a command has to end after its terminal hangs up and it is asked to terminate.
+constexpr auto ChildGrace = std::chrono::seconds(2);
 
-void lower(int &timeout, int ms)
+PeerClock::time_point after(PeerClock::time_point from, int ms)
 {
-    if (timeout < 0 || ms < timeout)
-        timeout = ms;
+    return from + std::chrono::milliseconds(ms);
 }
 
 } // namespace
@@ -197,12 +197,43 @@ void PtyPeer::writeExec()
 
 void PtyPeer::reapChild()
 {
-    while (m_childPid > 0) {
-        const pid_t pid = ::waitpid(m_childPid, nullptr, WNOHANG);
-        if (pid == 0 || (pid < 0 && errno == EINTR))
+    // Only noted: the zombie keeps its process group's id from being given to anyone else.
+    siginfo_t info{};
+    while (m_childPid > 0 && !m_childEnded) {
+        if (::waitid(P_PID, static_cast<id_t>(m_childPid), &info, WEXITED | WNOHANG | WNOWAIT) <
+            0) {
+            if (errno == EINTR)
+                continue;
+            m_childEnded = true; // not ours to wait for any more
             return;
-        m_childPid = -1;
+        }
+        m_childEnded = info.si_pid == m_childPid;
+        return;
     }
+}
+
+void PtyPeer::endChild()
+{
+    if (m_childPid <= 0)
+        return;
+    // Its terminal has hung up by now; a command that ignores that and TERM is killed, with
+    // everything it started on that terminal, and reaped.
+    ::kill(-m_childPid, SIGTERM);
+    const auto giveUp = PeerClock::now() + ChildGrace;
+    reapChild();
+    while (!m_childEnded && PeerClock::now() < giveUp) {
+        pollfd p{m_signalFd, POLLIN, 0};
+        if (m_signalFd < 0 || ::poll(&p, 1, msUntil(PeerClock::now(), giveUp)) < 0)
+            break;
+        signalfd_siginfo info{};
+        while (::read(m_signalFd, &info, sizeof info) == sizeof info) {
+        }
+        reapChild();
+    }
+    ::kill(-m_childPid, SIGKILL);
+    while (::waitpid(m_childPid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    m_childPid = -1;
 }
 
 void PtyPeer::handleSignals()
@@ -214,6 +245,17 @@ void PtyPeer::handleSignals()
         else
             m_quit = true;
     }
+}
+
+int PeerDeadlines::timeoutMs(PeerClock::time_point now) const
+{
+    std::optional<PeerClock::time_point> next;
+    for (const auto &when :
+         {exit, hangup, reopen, touchLocks, scriptStart, pacedRead, pacedWrite, lookAgain}) {
+        if (when && (!next || *when < *next))
+            next = when;
+    }
+    return next ? msUntil(now, *next) : -1;
 }
 
 int PtyPeer::run()
@@ -238,57 +280,59 @@ int PtyPeer::run()
         }
     }
     m_start = PeerClock::now();
-    if (!m_opt.waitOpen) {
-        m_scriptStart = m_start + std::chrono::milliseconds(m_opt.delayMs);
-        m_scriptStartKnown = true;
-    }
+    PeerDeadlines &due = m_deadlines;
+    if (!m_opt.waitOpen)
+        due.scriptStart = after(m_start, m_opt.delayMs);
+    if (m_opt.exitAfterMs >= 0)
+        due.exit = after(m_start, m_opt.exitAfterMs);
+    if (m_opt.hangupAfterMs >= 0)
+        due.hangup = after(m_start, m_opt.hangupAfterMs);
     if (!openDevice())
         return 1;
 
-    const auto at = [this](int ms) { return m_start + std::chrono::milliseconds(ms); };
-    PeerClock::time_point hangupTime{};
     PeerClock::time_point doneSince{};
     bool done = false;
-    bool stdinOpen = m_opt.stdinEofExits;
+    const bool stdinOpen = m_opt.stdinEofExits;
     while (!m_quit) {
-        auto now = PeerClock::now();
-        if (m_opt.exitAfterMs >= 0 && now >= at(m_opt.exitAfterMs))
+        const auto now = PeerClock::now();
+        if (due.exit && now >= *due.exit)
             break;
-        if (m_opt.hangupAfterMs >= 0 && !m_hungUp && now >= at(m_opt.hangupAfterMs)) {
+        if (due.hangup && now >= *due.hangup) {
             closeDevice();
-            m_hungUp = true;
-            hangupTime = now;
+            due.hangup.reset();
+            if (m_opt.reopenAfterMs >= 0)
+                due.reopen = after(now, m_opt.reopenAfterMs);
         }
-        if (m_hungUp && !m_reopened && m_opt.reopenAfterMs >= 0 &&
-            now >= hangupTime + std::chrono::milliseconds(m_opt.reopenAfterMs)) {
-            m_reopened = true;
+        if (due.reopen && now >= *due.reopen) {
+            due.reopen.reset();
             if (!openDevice())
                 return 1;
         }
-        if (!m_locks.empty() && now - m_lastTouch >= LockTouchEvery) {
+        if (due.touchLocks && now >= *due.touchLocks) {
             // A lock file older than QLockFile's stale time would invite others to take it.
-            for (const auto &lock : m_locks)
-                ::utimensat(AT_FDCWD, lock->fileName().toLocal8Bit().constData(), nullptr, 0);
-            m_lastTouch = now;
+            if (m_qtLock)
+                ::utimensat(AT_FDCWD, m_qtLock->fileName().toLocal8Bit().constData(), nullptr, 0);
+            due.touchLocks = now + LockTouchEvery;
         }
         if (m_master >= 0)
             probeMaster();
-        if (!m_scriptStarted && m_scriptStartKnown && now >= m_scriptStart) {
+        if (due.scriptStart && now >= *due.scriptStart) {
+            due.scriptStart.reset();
             m_scriptStarted = true;
             if (!m_opt.exec.empty() && !startExec())
                 m_execEnded = true;
         }
         if (m_scriptStarted)
             fillPending();
-        if (m_held) {
-            readMaster(now);
-            writeMaster(now);
-        } else if (m_master >= 0) {
-            readMaster(now); // what a paced read had left when the program let go
+        if (m_master >= 0) {
+            readMaster(now); // held, or what a paced read had left when the program let go
+            if (m_held)
+                writeMaster(now);
         }
         readExec();
         writeExec();
 
+        due.lookAgain.reset();
         if (m_opt.exitAfterSend && m_scriptStarted && sendingDone()) {
             // Closing the master discards what the program has not read yet: wait for it.
             // The count must stay at zero for a moment; when it cannot be had, wait longer.
@@ -298,62 +342,52 @@ int PtyPeer::run()
             done = true;
             if (now - doneSince >= (unread < 0 ? UnknownDrainWait : SettledDrainWait))
                 break;
+            due.lookAgain = now + IdleLook;
         } else {
             done = false;
         }
 
-        pollfd fds[5];
-        nfds_t count = 0;
-        int timeout = -1;
-        fds[count++] = {m_signalFd, POLLIN, 0};
-        if (stdinOpen)
-            fds[count++] = {0, POLLIN, 0};
+        // Each descriptor is watched only for what the loop can act on now: one whose events
+        // would all be ignored is left out, because poll() reports a hangup regardless.
+        const bool roomToRead =
+            m_pending.size() - m_pendingPos < PendingLimit && m_toShell.size() < PendingLimit;
+        due.pacedRead.reset();
+        due.pacedWrite.reset();
+        short masterEvents = 0;
         if (m_master >= 0 && m_held) {
-            short events = 0;
-            if (m_pending.size() - m_pendingPos < PendingLimit && m_toShell.size() < PendingLimit) {
+            if (roomToRead) {
                 if (m_readPacer.allowance(now) > 0)
-                    events |= POLLIN;
+                    masterEvents |= POLLIN;
                 else
-                    lower(timeout, m_readPacer.waitMs(now));
+                    due.pacedRead = m_readPacer.due();
             }
             if (m_pendingPos < m_pending.size()) {
                 if (m_writePacer.allowance(now) > 0)
-                    events |= POLLOUT;
+                    masterEvents |= POLLOUT;
                 else
-                    lower(timeout, m_writePacer.waitMs(now));
+                    due.pacedWrite = m_writePacer.due();
             }
-            fds[count++] = {m_master, events, 0};
         } else if (m_master >= 0) {
-            lower(timeout, IdlePollMs); // nobody holds the slave: look again shortly
+            due.lookAgain = now + IdleLook;
         }
+        short execEvents = 0;
         if (m_execMaster >= 0) {
-            short events = m_toShell.empty() ? 0 : POLLOUT;
+            if (!m_toShell.empty())
+                execEvents |= POLLOUT;
             if (m_pending.size() - m_pendingPos < PendingLimit)
-                events |= POLLIN;
-            fds[count++] = {m_execMaster, events, 0};
+                execEvents |= POLLIN;
         }
-        const nfds_t opensAt = count;
-        if (m_opensFd >= 0)
-            fds[count++] = {m_opensFd, POLLIN, 0};
-        if (done)
-            lower(timeout, IdlePollMs);
-        if (!m_scriptStarted && m_scriptStartKnown)
-            lower(timeout, msUntil(now, m_scriptStart));
-        if (m_opt.exitAfterMs >= 0)
-            lower(timeout, msUntil(now, at(m_opt.exitAfterMs)));
-        if (m_opt.hangupAfterMs >= 0 && !m_hungUp)
-            lower(timeout, msUntil(now, at(m_opt.hangupAfterMs)));
-        if (m_hungUp && !m_reopened && m_opt.reopenAfterMs >= 0)
-            lower(timeout,
-                  msUntil(now, hangupTime + std::chrono::milliseconds(m_opt.reopenAfterMs)));
-        if (!m_locks.empty())
-            lower(timeout, msUntil(now, m_lastTouch + LockTouchEvery));
 
-        if (::poll(fds, count, timeout) < 0 && errno != EINTR)
+        pollfd fds[5] = {{m_signalFd, POLLIN, 0},
+                         {stdinOpen ? 0 : -1, POLLIN, 0},
+                         {masterEvents ? m_master : -1, masterEvents, 0},
+                         {execEvents ? m_execMaster : -1, execEvents, 0},
+                         {m_opensFd, POLLIN, 0}};
+        if (::poll(fds, 5, due.timeoutMs(now)) < 0 && errno != EINTR)
             return 1;
         if (fds[0].revents)
             handleSignals();
-        if (m_opensFd >= 0 && opensAt < count && fds[opensAt].revents)
+        if (fds[4].revents)
             readOpens();
         if (stdinOpen && fds[1].revents) {
             char buf[ChunkSize];
@@ -362,5 +396,5 @@ int PtyPeer::run()
                 m_quit = true;
         }
     }
-    return m_status;
+    return 0;
 }

@@ -25,7 +25,23 @@ const char Usage[] =
     "  --wait-open          start sending once the device is opened, then --delay MS\n"
     "  --record FILE        append every received byte to FILE\n"
     "  --exec CMD           run /bin/sh -c CMD on its own terminal, relaying both ways\n"
-    "  --hold               hold the device's serial lock, as another program would\n"
+    "  --hold               lock the device as another program would: write the lock\n"
+    "                       file LCK..NAME, where NAME is the device's real path (links\n"
+    "                       resolved) without /dev/ and with / turned into _ (pts_3),\n"
+    "                       in the first of /var/lock /etc/locks /var/spool/locks\n"
+    "                       /var/spool/uucp /tmp /var/tmp /var/lock/lockdev /run/lock\n"
+    "                       that has that file or is writable, as QSerialPort looks;\n"
+    "                       no lock for a --link name. It is written\n"
+    "                       whole or not at all, never over an existing one, and removed\n"
+    "                       at exit only if it still holds what was written\n"
+    "  --hold-format F      what the lock holds: ascii (default) the PID as ten\n"
+    "                       right-aligned columns and a newline (\"      1234\\n\");\n"
+    "                       named \"      1234 quorpeer USER\\n\"; binary the PID as a\n"
+    "                       native 4-byte integer; qt QLockFile's \"PID\\nquorpeer\\nHOST\\n\",\n"
+    "                       kept fresh every 10 s (QSerialPort honours only this one)\n"
+    "  --hold-pid PID       write PID instead of the peer's own (not with qt)\n"
+    "  --hold-flock         also open the device and flock(LOCK_EX) it; the peer then\n"
+    "                       holds the device itself, so a program's close is not seen\n"
     "  --exit-after-send    exit once everything is sent and read\n"
     "  --exit-after MS      exit after MS milliseconds\n"
     "  --stdin-eof-exits    exit when standard input ends\n"
@@ -168,6 +184,26 @@ PeerOptions parse(int argc, char **argv)
         } else if (name == "--exec") {
             opt.exec = value();
         } else if (name == "--hold") {
+            opt.hold = true;
+        } else if (name == "--hold-format") {
+            const std::string f = value();
+            if (f == "ascii")
+                opt.holdFormat = PeerOptions::LockFormat::Ascii;
+            else if (f == "named")
+                opt.holdFormat = PeerOptions::LockFormat::Named;
+            else if (f == "binary")
+                opt.holdFormat = PeerOptions::LockFormat::Binary;
+            else if (f == "qt")
+                opt.holdFormat = PeerOptions::LockFormat::Qt;
+            else
+                fail("unknown lock format " + f);
+            opt.hold = true;
+        } else if (name == "--hold-pid") {
+            opt.holdPid = static_cast<int>(
+                std::min<long long>(number("--hold-pid", value(), 1), 0x7fffffff));
+            opt.hold = true;
+        } else if (name == "--hold-flock") {
+            opt.holdFlock = true;
             opt.hold = true;
         } else if (name == "--exit-after-send") {
             opt.exitAfterSend = true;

@@ -13,6 +13,7 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     resize(twips(7035), twips(3810));
+    setFont(windowFont());
 
     // The colour of an active title bar's text, the way the window system paints a selection.
     QPalette windowPalette = palette();

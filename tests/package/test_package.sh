@@ -30,6 +30,8 @@ owned=(
     /usr/share/icons/hicolor/128x128/apps/quorline.png
     /usr/share/man/man1/quorline.1.gz
     /usr/share/doc/quorline/copyright
+    /usr/share/doc/quorline/changelog.gz
+    /usr/share/metainfo/example.c_seed_ad32cac1.quorline.metainfo.xml
 )
 
 echo "== building the package"
@@ -55,6 +57,17 @@ for lib in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6; do
     [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Version)" = 1.02 ] || fail "version is not 1.02"
+[[ "$depends" == *fonts-liberation2* ]] || fail "Depends lacks the captions' font: $depends"
+
+# lintian's errors fail the test; its warnings are shown.
+if command -v lintian >/dev/null; then
+    lintian --allow-root --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+    sed 's/^/    /' "$work/lintian.log"
+    grep -q '^E: ' "$work/lintian.log" && fail "lintian reports errors"
+    pass "lintian"
+else
+    fail "lintian is not installed (tools/install-deps.sh installs it)"
+fi
 
 if dpkg -s quorline >/dev/null 2>&1; then
     echo "note: quorline was installed before the test; it is replaced and removed"
@@ -86,11 +99,26 @@ check_files() {
     grep -qx 'Icon=quorline' /usr/share/applications/quorline.desktop || fail "desktop entry Icon"
     if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate /usr/share/applications/quorline.desktop || fail "desktop entry invalid"
+    else
+        fail "desktop-file-validate is not installed (desktop-file-utils)"
     fi
+    local metainfo=/usr/share/metainfo/example.c_seed_ad32cac1.quorline.metainfo.xml
+    if command -v appstreamcli >/dev/null; then
+        appstreamcli validate --no-net "$metainfo" || fail "AppStream metainfo invalid"
+    else
+        fail "appstreamcli is not installed (appstream)"
+    fi
+    grep -q '<release version="1.02"' "$metainfo" || fail "metainfo names another release"
+    grep -q '<launchable type="desktop-id">quorline.desktop<' "$metainfo" \
+        || fail "metainfo does not launch the desktop entry"
+    grep -q '/docs/form1.png</image>' "$metainfo" || fail "metainfo lacks the screenshot"
+    zcat /usr/share/doc/quorline/changelog.gz | head -n 1 | grep -q '^quorline (1.02) ' \
+        || fail "changelog does not start with this version"
     grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/quorline.svg || fail "icon is not SVG"
     grep -q 'MIT' /usr/share/doc/quorline/copyright || fail "copyright names no licence"
     local man
     man=$(zcat /usr/share/man/man1/quorline.1.gz)
+    grep -q '^\.TH QUORLINE 1 .*"Quorline 1\.02"' <<<"$man" || fail "manual page names another version"
     for word in QUORLINE_COM ttyS ttyUSB ttyACM dialout demo; do
         grep -q -- "$word" <<<"$man" || fail "manual page does not mention $word"
     done
