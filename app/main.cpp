@@ -1,6 +1,7 @@
 #include "app/demodevice.h"
 #include "app/form1.h"
 #include "app/installcheck.h"
+#include "app/quitsignals.h"
 #include "base/version.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    quitOnSignals();
     QApplication::setApplicationName(QStringLiteral("Quorline"));
     QApplication::setApplicationVersion(QLatin1StringView(QuorlineVersion));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));

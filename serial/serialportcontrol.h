@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/portlock.h"
 #include "serial/portmap.h"
 
 #include <QByteArray>
@@ -19,6 +20,7 @@ class SerialPortControl : public QObject
 
 public:
     explicit SerialPortControl(PortMap map, QObject *parent = nullptr);
+    ~SerialPortControl() override;
 
     const PortMap &portMap() const { return m_map; }
 
@@ -42,6 +44,11 @@ public:
     // Why the port was last closed under us; empty while nothing failed.
     QString lastError() const { return m_lastError; }
 
+    // After a close: bytes queued for sending that the device did not take in time, and the
+    // message that tells the user so (empty when nothing was dropped).
+    qint64 droppedOnClose() const { return m_dropped; }
+    QString closeNote() const;
+
 signals:
     void OnComm();
 
@@ -49,6 +56,7 @@ private:
     void open();
     void close();
     void portErrorOccurred(QSerialPort::SerialPortError error);
+    int bitsPerByte() const;
 
     PortMap m_map;
     QSerialPort m_port;
@@ -57,4 +65,9 @@ private:
     LineSettings m_settings;
     QString m_lastError;
     bool m_failed = false;
+    PortLock m_lock;
+    qint64 m_dropped = 0;
+    bool m_draining = false;
+    qint64 m_openBaud = 0;
+    int m_openBitsPerByte = 10;
 };
