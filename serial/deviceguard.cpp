@@ -135,9 +135,9 @@ void flockDevice(int fd, const QString &shown)
     const pid_t holder = ::fstat(fd, &st) == 0 ? flockHolder(st.st_dev, st.st_ino) : 0;
     // The process that took the lock may have handed it on and gone.
     if (holder > 0 && portlock::processAlive(holder))
-        throw Failure(QStringLiteral("%1 is in use by %2 (it holds a lock on the device)")
+        throw Failure(QStringLiteral("%1: in use by %2 (it holds a lock on the device)")
                           .arg(shown, portlock::describeProcess(holder)));
-    throw Failure(QStringLiteral("%1 is in use by another program (it holds a lock on the device)").arg(shown));
+    throw Failure(QStringLiteral("%1: in use by another program (it holds a lock on the device)").arg(shown));
 }
 
 bool speedTaken(qint64 requested, qint64 actual)

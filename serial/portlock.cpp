@@ -3,15 +3,14 @@
 #include "base/failure.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstring>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,11 +168,11 @@ void PortLock::acquire(const QString &canonicalDevice, const QString &shown, con
         const FoundLock found = inspect(path);
         switch (found.kind) {
         case FoundLock::Kind::Alive:
-            throw Failure(QStringLiteral("%1 is in use by %2 (lock file %3)")
+            throw Failure(QStringLiteral("%1: in use by %2 (lock file %3)")
                               .arg(shown, portlock::describeProcess(found.pid), path));
         case FoundLock::Kind::Unreadable:
             // It may be another program's lock being written, or a form we do not know.
-            throw Failure(QStringLiteral("%1 is locked by %2, and %3; remove that file if no program uses the device")
+            throw Failure(QStringLiteral("%1: locked by %2, but %3; remove that file if no program uses the device")
                               .arg(shown, path, found.why));
         case FoundLock::Kind::Dead:
             removeIfSame(path, found);

@@ -92,7 +92,7 @@ void SerialPortControl::open()
         deviceguard::flockDevice(fd, device->path);
         const qint64 speed = deviceguard::lineSpeed(fd);
         if (!deviceguard::speedTaken(m_settings.baudRate, speed))
-            throw Failure(QStringLiteral("%1 cannot run at %2 baud (the device set %3)")
+            throw Failure(QStringLiteral("%1: the device cannot run at %2 baud (it set %3)")
                               .arg(device->path).arg(m_settings.baudRate).arg(speed));
     } catch (...) {
         m_port.close();

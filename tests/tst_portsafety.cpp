@@ -41,7 +41,7 @@ QString lockOf(const QString &device)
 // A process that lives until the test ends, to name in lock files.
 struct Sleeper
 {
-    Sleeper(const QStringList &arguments = {QStringLiteral("sleep"), QStringLiteral("600")})
+    explicit Sleeper(const QStringList &arguments = {QStringLiteral("sleep"), QStringLiteral("600")})
     {
         process.start(arguments.first(), arguments.mid(1));
         process.waitForStarted(10000);
