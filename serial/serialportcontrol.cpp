@@ -21,7 +21,8 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
 // No drain here: events must not run while the window that owns us is being taken apart.
 SerialPortControl::~SerialPortControl()
 {
-    m_port.close();
+    if (m_port.isOpen())
+        m_port.close();
     m_lock.release();
 }
 

@@ -2,7 +2,6 @@
 // signals, on real pseudo-terminals.
 
 #include "base/failure.h"
-#include "serial/portlock.h"
 #include "terminalsupport.h"
 
 #include <QComboBox>
@@ -81,33 +80,6 @@ class TestPortSafety : public QObject
     Q_OBJECT
 
 private slots:
-    // A lock file read the wrong way is either another program's port taken or a port never free.
-    void lockPid_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("pid"); // 0: names no process
-        QTest::newRow("ten columns") << QByteArray("      4321\n") << 4321;
-        QTest::newRow("pid name user") << QByteArray("4321 minicom root\n") << 4321;
-        QTest::newRow("Qt's form") << QByteArray("77\nquorline\nhost\n") << 77;
-        QTest::newRow("binary int") << QByteArray("\x39\x30\x00\x00", 4) << 12345;
-        QTest::newRow("four text bytes") << QByteArray("123\n") << 123;
-        QTest::newRow("empty") << QByteArray() << 0;
-        QTest::newRow("blanks only") << QByteArray(" \n\t") << 0;
-        QTest::newRow("binary garbage") << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << 0;
-        QTest::newRow("word first") << QByteArray("minicom 4321\n") << 0;
-        QTest::newRow("digits run into text") << QByteArray("4321abc\n") << 0;
-        QTest::newRow("zero") << QByteArray("0\n") << 0;
-        QTest::newRow("negative") << QByteArray("-42\n") << 0;
-        QTest::newRow("beyond any pid") << QByteArray("99999999999\n") << 0;
-    }
-    void lockPid()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(int, pid);
-        const auto read = portlock::lockPid(content);
-        QCOMPARE(read.value_or(0), pid);
-    }
-
     // Each of these opens must be refused and must leave the other program's lock in place.
     void refusedByLocks_data()
     {
@@ -125,6 +97,8 @@ private slots:
         QTest::newRow("empty") << QByteArray() << false << 0 << "names no process";
         QTest::newRow("binary garbage") << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
         QTest::newRow("huge") << QByteArray(4 << 20, 'x') << false << 0 << "names no process";
+        QTest::newRow("beyond any pid") << QByteArray("99999999999\n") << false << 0 << "names no process";
+        QTest::newRow("digits run into text") << QByteArray("%1abc\n") << false << 0 << "names no process";
         QTest::newRow("a directory") << QByteArray("dir") << false << 0 << "not a regular file";
         QTest::newRow("a symbolic link") << QByteArray("link") << false << 0 << "symbolic link";
     }
@@ -263,24 +237,6 @@ private slots:
         QVERIFY(!control.portOpen());
     }
 
-    // Rates a pty must keep: a read-back that refuses them would lose the 128k entry.
-    void ratesTaken_data()
-    {
-        QTest::addColumn<QString>("settings");
-        QTest::newRow("110") << "110,n,8,2";
-        QTest::newRow("115200") << "115200,e,8,2";
-        QTest::newRow("128000, not a standard rate") << "128000,n,8,2";
-    }
-    void ratesTaken()
-    {
-        QFETCH(QString, settings);
-        Peer peer;
-        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
-        control.setSettings(settings);
-        const QString why = refusal(control);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
-    }
-
     // Close must not throw away queued output, and must not hang on a device that takes none.
     void closeDrains_data()
     {
@@ -338,22 +294,31 @@ private slots:
         QCOMPARE(got, data.left(got.size()));
     }
 
-    // The user must hear of bytes that were dropped at Close Port: they believe them sent.
-    void closePortTellsOfDroppedBytes()
+    // The user must hear of bytes dropped at the close: they believe them sent.
+    void closeTellsOfDroppedBytes_data()
     {
+        QTest::addColumn<bool>("byWindow");
+        QTest::newRow("Close Port") << false;
+        QTest::newRow("window closed") << true;
+    }
+    void closeTellsOfDroppedBytes()
+    {
+        QFETCH(bool, byWindow);
         ModalWatch boxes;
         Terminal terminal({});
         terminal.window.cboBaud->setCurrentIndex(11); // 128k: the close waits about 8 s at most
         QVERIFY2(terminal.open(), qPrintable(boxes.texts.join(u'\n')));
         terminal.window.MSComm1->setOutput(QByteArray(64 << 10, 'x'));
         ::kill(pid_t(terminal.peer.process().processId()), SIGSTOP);
-        terminal.window.btnClose->click();
+        if (byWindow)
+            terminal.window.close();
+        else
+            terminal.window.btnClose->click();
         ::kill(pid_t(terminal.peer.process().processId()), SIGCONT);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts.size(), 1, 20000);
         QVERIFY2(boxes.texts[0].contains(u"dropped"), qPrintable(boxes.texts[0]));
         QCOMPARE(boxes.titles[0], u"Quorline");
         QVERIFY(!terminal.window.MSComm1->portOpen());
-        QVERIFY(terminal.window.btnOpen->isEnabled());
     }
 
     // A signal must not leave the port locked and raw.
