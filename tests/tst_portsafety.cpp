@@ -7,13 +7,11 @@
 
 #include <QComboBox>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 
 #include <csignal>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -402,31 +400,16 @@ private slots:
         Peer peer;
         if (com1 == u"peer")
             com1 = peer.path();
-        const QByteArray command = QStringLiteral("QT_QPA_PLATFORM=offscreen QUORLINE_COM1=%1 %2 --check-install & "
-                                                  "wait $!; echo status=$?; exit")
-                                       .arg(com1, QStringLiteral(QUORLINE_PATH))
-                                       .toLocal8Bit();
-        int master = -1;
-        const pid_t shell = ::forkpty(&master, nullptr, nullptr, nullptr);
-        QVERIFY(shell >= 0);
-        if (shell == 0) {
-            ::execl("/bin/bash", "bash", "--norc", "--noprofile", "-ic", command.constData(), nullptr);
-            ::_exit(127);
-        }
-        QByteArray output;
-        QSocketNotifier readable(master, QSocketNotifier::Read);
-        connect(&readable, &QSocketNotifier::activated, this, [&output, &readable, master] {
-            char buf[4096];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n > 0)
-                output.append(buf, n);
-            else
-                readable.setEnabled(false);
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(output.contains("status="), 30000);
-        ::kill(shell, SIGKILL);
-        ::waitpid(shell, nullptr, 0);
-        ::close(master);
+        // script gives the shell a terminal of its own, so that it runs with job control.
+        const QString shell = QStringLiteral("bash --norc --noprofile -ic 'QT_QPA_PLATFORM=offscreen "
+                                             "QUORLINE_COM1=%1 %2 --check-install & wait $!; echo status=$?; exit'")
+                                  .arg(com1, QStringLiteral(QUORLINE_PATH));
+        QProcess script;
+        script.setStandardInputFile(QProcess::nullDevice());
+        script.start(QStringLiteral("script"), {"-qec", shell, "/dev/null"});
+        const bool ended = script.waitForFinished(30000);
+        const QByteArray output = script.readAll();
+        QVERIFY2(ended, output.constData());
         QVERIFY2(output.contains("status=0"), output.constData());
         const QByteArray ports = output.mid(output.indexOf("ports:")).split('\r').first();
         QCOMPARE(ports.simplified().split(' ').contains("COM1"), listed);
