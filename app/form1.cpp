@@ -1,4 +1,6 @@
 #include "app/form1.h"
+#include "base/failure.h"
+#include "widgets/messagebox.h"
 
 #include "widgets/commondialog.h"
 #include "widgets/form2.h"
@@ -55,6 +57,14 @@ Form1::~Form1() = default;
 void Form1::closeEvent(QCloseEvent *event)
 {
     m_closing = true;
+    // The port closes with the window, sending what is queued first, as Close Port does.
+    try {
+        MSComm1->setPortOpen(false);
+        if (const QString note = MSComm1->closeNote(); !note.isEmpty())
+            showMessage(this, note);
+    } catch (const std::exception &failure) {
+        showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
+    }
     QMainWindow::closeEvent(event);
 }
 

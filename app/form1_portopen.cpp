@@ -34,6 +34,9 @@ void Form1::btnClose_clicked()
         MSComm1->setPortOpen(false);
         btnClose->setEnabled(false);
         btnOpen->setEnabled(true);
+        // The port is closed either way; the user thinks the dropped bytes were sent.
+        if (const QString note = MSComm1->closeNote(); !note.isEmpty())
+            showMessage(this, note);
     } catch (const std::exception &failure) {
         showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
     }

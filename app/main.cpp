@@ -1,6 +1,7 @@
 #include "app/demodevice.h"
 #include "app/form1.h"
 #include "app/installcheck.h"
+#include "app/quitsignals.h"
 #include "base/version.h"
 #include "serial/serialportcontrol.h"
 
@@ -99,6 +100,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    quitOnSignals();
     nameTheProgram();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));
     QCommandLineParser parser;

@@ -2,7 +2,10 @@
 
 #include "base/failure.h"
 #include "serial/openadvice.h"
+#include "serial/deviceguard.h"
+#include "serial/portdrain.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -17,6 +20,17 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
+    // The program quits on a signal or when its display goes: close the port as Close Port does.
+    if (auto *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &SerialPortControl::close);
+}
+
+// No drain here: events must not run while the window that owns us is being taken apart.
+SerialPortControl::~SerialPortControl()
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_lock.release();
 }
 
 void SerialPortControl::setCommPort(int number)
@@ -54,48 +68,96 @@ void SerialPortControl::open()
     if (!device)
         throw Failure(QStringLiteral("COM%1 has no device").arg(m_commPort));
 
-    const QFileInfo info(device->path);
-    if (!info.exists())
-        throw Failure(QStringLiteral("%1 does not exist").arg(device->path));
-    if (info.isDir())
-        throw Failure(QStringLiteral("%1 is a directory, not a serial device").arg(device->path));
-    if (info.isFile())
-        throw Failure(QStringLiteral("%1 is a regular file, not a serial device").arg(device->path));
+    // Every check is made on the real device, before anything opens it.
+    const QString real = deviceguard::canonicalDevice(device->path);
+    const dev_t checked = deviceguard::checkSerialDevice(real, device->path);
 
     // termios has no 1.5 stop bits; QSerialPort would quietly open with another setting.
     if (m_settings.stopBits == QSerialPort::OneAndHalfStop)
         throw Failure(QStringLiteral("%1: 1.5 stop bits are not supported on this system").arg(device->path));
 
-    m_port.setPortName(info.absoluteFilePath());
+    m_lock.acquire(real, device->path);
+    // QSerialPort takes a lock of its own, and deletes other programs' locks it takes as stale;
+    // a doubled slash gives it a name of its own (LCK.._ttyUSB0) while ours guards the real one.
+    const qsizetype cut = real.lastIndexOf(u'/');
+    m_port.setPortName(real.left(cut) + u'/' + real.mid(cut));
     m_port.setBaudRate(m_settings.baudRate);
     m_port.setParity(m_settings.parity);
     m_port.setDataBits(m_settings.dataBits);
     m_port.setStopBits(m_settings.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_lastError.clear();
+    m_openBaud = m_settings.baudRate;
+    m_openBitsPerByte = bitsPerByte();
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString why = m_port.errorString();
         // Qt says "permission" both for a refused access and for a busy device.
         const bool busy = m_port.error() == QSerialPort::PermissionError;
         m_port.close();
         m_port.clearError();
+        m_lock.release();
         throw Failure(OpenAdvice::describe(OpenAdvice::gather(device->path, busy), why));
+    }
+    try {
+        const int fd = int(m_port.handle());
+        deviceguard::checkOpened(fd, checked, device->path);
+        deviceguard::flockDevice(fd, device->path);
+        const qint64 speed = deviceguard::lineSpeed(fd);
+        if (!deviceguard::speedTaken(m_settings.baudRate, speed))
+            throw Failure(QStringLiteral("%1: the device cannot run at %2 baud (it set %3)")
+                              .arg(device->path).arg(m_settings.baudRate).arg(speed));
+    } catch (...) {
+        m_port.close();
+        m_port.clearError();
+        m_lock.release();
+        throw;
     }
 }
 
 void SerialPortControl::close()
 {
-    if (m_port.isOpen())
+    // A close reached from the events that run during a drain is left to the drain's own close.
+    if (m_draining)
+        return;
+    m_dropped = 0;
+    if (m_port.isOpen()) {
+        // Closing restores the old line settings, so what is queued goes out first.
+        if (!m_failed) {
+            m_draining = true;
+            m_dropped = drainBeforeClose(m_port, m_openBaud, m_openBitsPerByte);
+            m_draining = false;
+        }
         m_port.close();
+    }
+    m_lock.release();
     m_port.clearError();
     m_failed = false;
     m_lossReport.clear();
+}
+
+int SerialPortControl::bitsPerByte() const
+{
+    const int parity = m_settings.parity == QSerialPort::NoParity ? 0 : 1;
+    const int stop = m_settings.stopBits == QSerialPort::OneStop ? 1 : 2;
+    return 1 + int(m_settings.dataBits) + parity + stop;
+}
+
+QString SerialPortControl::closeNote() const
+{
+    if (m_dropped == 0)
+        return {};
+    return QStringLiteral("COM%1 is closed, but %2 bytes queued for sending were dropped: "
+                          "the device did not take them in time.")
+        .arg(m_commPort)
+        .arg(m_dropped);
 }
 
 void SerialPortControl::setOutput(QByteArrayView bytes)
 {
     if (!portOpen())
         throw Failure(QStringLiteral("The port is not open"));
+    if (m_draining)
+        throw Failure(QStringLiteral("The port is closing"));
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         throw Failure(m_port.errorString());
 }

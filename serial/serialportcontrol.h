@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/portlock.h"
 #include "serial/portmap.h"
 
 #include <QByteArray>
@@ -21,6 +22,7 @@ class SerialPortControl : public QObject
 
 public:
     explicit SerialPortControl(PortMap map, QObject *parent = nullptr);
+    ~SerialPortControl() override;
 
     const PortMap &portMap() const { return m_map; }
     // Looks again at the system's devices: new ones get numbers, known ones keep theirs.
@@ -57,6 +59,11 @@ public:
     // Why the port was last closed under us; empty while nothing failed.
     QString lastError() const { return m_lastError; }
 
+    // After a close: bytes queued for sending that the device did not take in time, and the
+    // message that tells the user so (empty when nothing was dropped).
+    qint64 droppedOnClose() const { return m_dropped; }
+    QString closeNote() const;
+
 signals:
     void OnComm();
 
@@ -67,6 +74,7 @@ private:
     void deviceLost();
     void tryReconnect();
     QString portLabel() const;
+    int bitsPerByte() const;
 
     PortMap m_map;
     QSerialPort m_port;
@@ -79,4 +87,9 @@ private:
     QTimer m_reconnectTimer;
     QByteArray m_salvaged;  // received before the device was lost, not read yet
     QString m_lossReport;   // for the next Input, once
+    PortLock m_lock;
+    qint64 m_dropped = 0;
+    bool m_draining = false;
+    qint64 m_openBaud = 0;
+    int m_openBitsPerByte = 10;
 };

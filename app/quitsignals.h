@@ -1,0 +1,5 @@
+#pragma once
+
+// SIGTERM, SIGHUP and SIGINT quit the program through its event loop, so that the port is
+// closed as Close Port closes it (the serial control closes on aboutToQuit).
+void quitOnSignals();

@@ -1,0 +1,425 @@
+// Other programs' locks, the program's own terminal, the drain on close and the quit on
+// signals, on real pseudo-terminals.
+
+#include "base/failure.h"
+#include "serial/deviceguard.h"
+#include "support/boxanswerer.h"
+#include "support/files.h"
+#include "support/peer.h"
+#include "support/terminal.h"
+
+#include <QTest>
+
+#include <QComboBox>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace {
+
+QString refusal(SerialPortControl &control)
+{
+    try {
+        control.setPortOpen(true);
+    } catch (const Failure &failure) {
+        return failure.description();
+    }
+    return {};
+}
+
+QString lockOf(const QString &device)
+{
+    return QStringLiteral("/var/lock/LCK..") + device.mid(5).replace(u'/', u'_');
+}
+
+// A process that lives until the test ends, to name in lock files.
+struct Sleeper
+{
+    explicit Sleeper(const QStringList &arguments = {QStringLiteral("sleep"), QStringLiteral("600")})
+    {
+        process.start(arguments.first(), arguments.mid(1));
+        process.waitForStarted(10000);
+    }
+    ~Sleeper()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    pid_t pid() const { return pid_t(process.processId()); }
+    QProcess process;
+};
+
+// A lock file the test made is gone when the test ends, even when it fails half way, so that
+// no later pty of the same number finds it.
+struct LeftBehind
+{
+    QString path;
+    ~LeftBehind()
+    {
+        QFile::remove(path);
+        ::rmdir(QFile::encodeName(path).constData());
+    }
+};
+
+termios attributes(int fd)
+{
+    termios tio{};
+    tcgetattr(fd, &tio);
+    return tio;
+}
+
+} // namespace
+
+class TestPortSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each of these opens must be refused and must leave the other program's lock in place.
+    void refusedByLocks_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // %1: a live process's PID
+        QTest::addColumn<bool>("throughLink");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("live lock, opened through a link") << QByteArray("%1\n") << true << 0 << "(sleep)";
+        QTest::newRow("pid only, live") << QByteArray("%1\n") << false << 0 << "(sleep)";
+        QTest::newRow("pid name user, 60 s old") << QByteArray("%1 minicom root\n") << false << 60 << "(sleep)";
+        QTest::newRow("binary, live") << QByteArray("binary") << false << 0 << "(sleep)";
+        QTest::newRow("pid 1") << QByteArray("1\n") << false << 0 << "process 1";
+        QTest::newRow("pid 0") << QByteArray("0\n") << false << 0 << "names no process";
+        QTest::newRow("negative pid") << QByteArray("-42\n") << false << 0 << "names no process";
+        QTest::newRow("empty") << QByteArray() << false << 0 << "names no process";
+        QTest::newRow("binary garbage") << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
+        QTest::newRow("huge") << QByteArray(4 << 20, 'x') << false << 0 << "names no process";
+        QTest::newRow("beyond any pid") << QByteArray("99999999999\n") << false << 0 << "names no process";
+        QTest::newRow("digits run into text") << QByteArray("%1abc\n") << false << 0 << "names no process";
+        QTest::newRow("a directory") << QByteArray("dir") << false << 0 << "not a regular file";
+        QTest::newRow("a symbolic link") << QByteArray("link") << false << 0 << "symbolic link";
+    }
+    void refusedByLocks()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, throughLink);
+        QFETCH(int, ageSeconds);
+        QFETCH(QString, mentions);
+        Peer peer;
+        Sleeper holder;
+        QTemporaryDir dir;
+        const QString lock = lockOf(peer.path());
+        const QByteArray name = QFile::encodeName(lock);
+        const LeftBehind cleanup{lock};
+        if (content == "dir") {
+            QVERIFY(::mkdir(name.constData(), 0755) == 0);
+        } else if (content == "link") {
+            QVERIFY(::symlink(qPrintable(dir.filePath("elsewhere")), name.constData()) == 0);
+        } else {
+            if (content == "binary") {
+                const int pid = holder.pid();
+                content = QByteArray(reinterpret_cast<const char *>(&pid), sizeof pid);
+            } else if (content.contains("%1")) {
+                content.replace("%1", QByteArray::number(holder.pid()));
+            }
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+            const time_t old = time(nullptr) - ageSeconds;
+            const utimbuf times{old, old};
+            ::utime(name.constData(), &times);
+        }
+        const QString link = dir.filePath("ttyLink");
+        QVERIFY(QFile::link(peer.path(), link));
+
+        SerialPortControl control(PortMap::build(portEnvironment({{1, throughLink ? link : peer.path()}}), {}));
+        const QString why = refusal(control);
+        struct stat st{};
+        const bool stillThere = ::lstat(name.constData(), &st) == 0;
+        const QByteArray after = S_ISREG(st.st_mode) ? readWhole(lock) : content;
+        QVERIFY2(why.contains(mentions), qPrintable(why));
+        QVERIFY(!control.portOpen());
+        QVERIFY2(stillThere, "the other program's lock file was removed");
+        QCOMPARE(after, content);
+    }
+
+    // A program that locks the device itself with flock keeps it.
+    void refusedByFlock()
+    {
+        Peer peer;
+        Sleeper holder({QStringLiteral("flock"), QStringLiteral("--no-fork"), peer.path(), QStringLiteral("sleep"),
+                        QStringLiteral("600")});
+        const auto held = [&peer] {
+            const int fd = ::open(qPrintable(peer.path()), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+            const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            ::close(fd);
+            return busy;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        const QString why = refusal(control);
+        QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())), qPrintable(why));
+        QVERIFY(!control.portOpen());
+        QVERIFY(!QFile::exists(lockOf(peer.path()))); // our own lock went with the refusal
+    }
+
+    // A dead process's lock must not keep the port shut; ours must not outlive the close.
+    void deadLockCleanedOwnLockRemoved()
+    {
+        Peer peer;
+        const pid_t gone = ::fork();
+        if (gone == 0)
+            ::_exit(0);
+        QVERIFY(gone > 0 && ::waitpid(gone, nullptr, 0) == gone);
+        const QString lock = lockOf(peer.path());
+        const LeftBehind cleanup{lock};
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(gone) + " minicom root\n");
+        file.close();
+
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        const QString why = refusal(control);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(readWhole(lock).trimmed().toLongLong(), QCoreApplication::applicationPid());
+        SerialPortControl second(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        QVERIFY(refusal(second).contains(QString::number(QCoreApplication::applicationPid())));
+        control.setPortOpen(false);
+        QVERIFY(!QFile::exists(lock));
+        // Nor may the lock QSerialPort takes under a name of its own.
+        const QString number = peer.path().section(u'/', -1);
+        const QStringList left = QDir(QStringLiteral("/var/lock")).entryList({QStringLiteral("LCK*")}, QDir::Files);
+        QVERIFY2(left.filter(QRegularExpression(QStringLiteral("pts_+%1$").arg(number))).isEmpty(),
+                 qPrintable(left.join(u' ')));
+    }
+
+    // Devices that must never be opened, and paths that stop being a terminal.
+    void refusedDevices_data()
+    {
+        QTest::addColumn<QString>("path"); // "loop", "turns into a file", or a device
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("symlink loop") << "loop" << "loop of symbolic links";
+        QTest::newRow("tty, then a regular file") << "turns into a file" << "regular file";
+        QTest::newRow("the controlling terminal") << "/dev/tty" << "terminal this program runs in";
+        QTest::newRow("the console") << "/dev/console" << "not a serial device";
+        QTest::newRow("pty multiplexer") << "/dev/ptmx" << "not a serial device";
+        QTest::newRow("virtual console") << "/dev/tty1" << "virtual console";
+        QTest::newRow("random") << "/dev/urandom" << "not a serial device";
+    }
+    void refusedDevices()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, mentions);
+        if (path.startsWith(u"/dev/") && !QFile::exists(path))
+            QSKIP("this system has no such device");
+        QTemporaryDir dir;
+        Peer peer;
+        QString device = path;
+        if (path == u"loop") {
+            device = dir.filePath("a");
+            QVERIFY(QFile::link(dir.filePath("b"), device) && QFile::link(device, dir.filePath("b")));
+        } else if (path == u"turns into a file") {
+            device = dir.filePath("ttyMoving");
+            QVERIFY(QFile::link(peer.path(), device));
+        }
+        SerialPortControl control(PortMap::build(portEnvironment({{1, device}}), {}));
+        if (path == u"turns into a file") {
+            QVERIFY(refusal(control).isEmpty()); // the probe finds a terminal
+            control.setPortOpen(false);
+            QVERIFY(QFile::remove(device));
+            QFile file(device);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QString why = refusal(control);
+        QVERIFY2(why.contains(mentions), qPrintable(why));
+        QVERIFY(!control.portOpen());
+    }
+
+    // A pty takes every rate, so the read-back rule is checked alone: a rate the device did not
+    // take must not pass as set, and a UART's near miss must not be refused.
+    void speedTaken_data()
+    {
+        QTest::addColumn<qint64>("requested");
+        QTest::addColumn<qint64>("actual");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("128k on a 115200 UART") << qint64(128000) << qint64(115200) << false;
+        QTest::newRow("exact") << qint64(115200) << qint64(115200) << true;
+        QTest::newRow("1% off") << qint64(9600) << qint64(9696) << true;
+        QTest::newRow("unreadable") << qint64(9600) << qint64(0) << false;
+    }
+    void speedTaken()
+    {
+        QFETCH(qint64, requested);
+        QFETCH(qint64, actual);
+        QFETCH(bool, taken);
+        QCOMPARE(deviceguard::speedTaken(requested, actual), taken);
+    }
+
+    // Close must not throw away queued output, and must not hang on a device that takes none.
+    void closeDrains_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("readRate");
+        QTest::addColumn<bool>("peerStops");
+        QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2" << "65536" << false;
+        QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2" << "" << true;
+    }
+    void closeDrains()
+    {
+        QFETCH(int, bytes);
+        QFETCH(QString, settings);
+        QFETCH(QString, readRate);
+        QFETCH(bool, peerStops);
+        QTemporaryDir dir;
+        const QString record = dir.filePath("peer.rec");
+        QStringList arguments{"--record", record};
+        if (!readRate.isEmpty())
+            arguments << "--read-rate" << readRate;
+        Peer peer(arguments);
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        control.setSettings(settings);
+        QVERIFY(refusal(control).isEmpty());
+        QByteArray data(bytes, '\0');
+        for (int k = 0; k < bytes; ++k)
+            data[k] = char(k * 7 + k / 251);
+        control.setOutput(data);
+        if (peerStops)
+            ::kill(pid_t(peer.process().processId()), SIGSTOP);
+        QElapsedTimer clock;
+        clock.start();
+        control.setPortOpen(false);
+        const qint64 took = clock.elapsed();
+        if (peerStops)
+            ::kill(pid_t(peer.process().processId()), SIGCONT);
+        QVERIFY(!control.portOpen());
+        qInfo("close took %lld ms, dropped %lld of %d bytes", took, control.droppedOnClose(), bytes);
+        QCOMPARE(control.droppedOnClose() > 0, peerStops);
+        QCOMPARE(control.closeNote().isEmpty(), !peerStops);
+        const qint64 left = bytes - control.droppedOnClose();
+        if (!peerStops) {
+            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(record).size(), left, 20000);
+            QCOMPARE(readWhole(record), data);
+            return;
+        }
+        // The bound for 256 KiB at 4 Mbit/s is under 3 s; a hang is far beyond it.
+        QVERIFY2(took < 15000, "the close waited far beyond its bound");
+        // What the peer got is the start of the data: nothing counted as dropped was sent. (A pty
+        // loses what it held for a reader that was not reading when the port closed.)
+        peer.stop();
+        const QByteArray got = readWhole(record);
+        QVERIFY(got.size() <= left);
+        QCOMPARE(got, data.left(got.size()));
+    }
+
+    // The user must hear of bytes dropped at the close: they believe them sent.
+    void closeTellsOfDroppedBytes_data()
+    {
+        QTest::addColumn<bool>("byWindow");
+        QTest::newRow("Close Port") << false;
+        QTest::newRow("window closed") << true;
+    }
+    void closeTellsOfDroppedBytes()
+    {
+        QFETCH(bool, byWindow);
+        BoxAnswerer boxes;
+        Terminal terminal({});
+        terminal.window.cboBaud->setCurrentIndex(11); // 128k: the close waits about 8 s at most
+        QVERIFY2(terminal.open(), qPrintable(boxes.texts().join(u'\n')));
+        terminal.window.MSComm1->setOutput(QByteArray(64 << 10, 'x'));
+        ::kill(pid_t(terminal.peer.process().processId()), SIGSTOP);
+        if (byWindow)
+            terminal.window.close();
+        else
+            terminal.window.btnClose->click();
+        ::kill(pid_t(terminal.peer.process().processId()), SIGCONT);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 20000);
+        QVERIFY2(boxes.texts()[0].contains(u"dropped"), qPrintable(boxes.texts()[0]));
+        QCOMPARE(boxes.titles()[0], u"Quorline");
+        QVERIFY(!terminal.window.MSComm1->portOpen());
+    }
+
+    // A signal must not leave the port locked and raw.
+    void signalsQuitCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void signalsQuitCleanly()
+    {
+        QFETCH(int, signal);
+        Peer peer;
+        const int slave = ::open(qPrintable(peer.path()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(slave >= 0);
+        termios before = attributes(slave);
+        cfsetspeed(&before, B2400);
+        before.c_lflag |= ECHO | ICANON;
+        QVERIFY(tcsetattr(slave, TCSANOW, &before) == 0);
+
+        QProcess rig;
+        QProcessEnvironment env = portEnvironment({{1, peer.path()}});
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        rig.setProcessEnvironment(env);
+        rig.start(QStringLiteral(QUITRIG_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.canReadLine(), 20000);
+        QCOMPARE(rig.readLine().trimmed(), "open");
+        QVERIFY(QFile::exists(lockOf(peer.path())));
+        termios during = attributes(slave);
+        QCOMPARE(cfgetospeed(&during), speed_t(B9600)); // the open did take the line
+
+        ::kill(pid_t(rig.processId()), signal);
+        QVERIFY(rig.waitForFinished(20000));
+        const termios after = attributes(slave);
+        ::close(slave);
+        QCOMPARE(rig.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(rig.exitCode(), 0);
+        QVERIFY(!QFile::exists(lockOf(peer.path())));
+        QCOMPARE(cfgetospeed(&after), speed_t(B2400));
+        QVERIFY((after.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON));
+    }
+
+    // Started in the background of a job-control shell with its own terminal as COM1, the
+    // program must neither stop on SIGTTOU nor list that terminal.
+    void ownTerminalNeverListed_data()
+    {
+        QTest::addColumn<QString>("com1");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("/dev/tty") << "/dev/tty" << false;
+        QTest::newRow("the terminal's own path") << "$(tty)" << false;
+        QTest::newRow("a pty of its own, for contrast") << "peer" << true;
+    }
+    void ownTerminalNeverListed()
+    {
+        QFETCH(QString, com1);
+        QFETCH(bool, listed);
+        Peer peer;
+        if (com1 == u"peer")
+            com1 = peer.path();
+        // script gives the shell a terminal of its own, so that it runs with job control.
+        const QString shell = QStringLiteral("bash --norc --noprofile -ic 'QT_QPA_PLATFORM=offscreen "
+                                             "QUORLINE_COM1=%1 %2 --check-install & wait $!; echo status=$?; exit'")
+                                  .arg(com1, QStringLiteral(QUORLINE_PATH));
+        QProcess script;
+        script.setStandardInputFile(QProcess::nullDevice());
+        script.start(QStringLiteral("script"), {"-qec", shell, "/dev/null"});
+        const bool ended = script.waitForFinished(30000);
+        const QByteArray output = script.readAll();
+        QVERIFY2(ended, output.constData());
+        QVERIFY2(output.contains("status=0"), output.constData());
+        const QByteArray ports = output.mid(output.indexOf("ports:")).split('\r').first();
+        QCOMPARE(ports.simplified().split(' ').contains("COM1"), listed);
+    }
+};
+
+QTEST_MAIN(TestPortSafety)
+#include "tst_portsafety.moc"
