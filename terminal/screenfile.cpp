@@ -17,8 +17,9 @@ void saveBytesAs(const QString &path, QByteArrayView bytes)
     // A FIFO or a device would block or swallow the text: only regular files are written.
     if (info.exists() && !info.isFile())
         throw Failure(QStringLiteral("%1 is not a regular file.").arg(name));
-    // The new file takes the old one's place by a rename, which a read-only file would not stop.
-    if (info.exists() && !info.isWritable())
+    // The new file takes the old one's place by a rename, which a read-only file would not stop
+    // (nor would it stop root, so the owner's write bit counts too).
+    if (info.exists() && (!info.isWritable() || !(info.permissions() & QFile::WriteOwner)))
         throw Failure(QStringLiteral("%1 is read-only.").arg(name));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
