@@ -3,9 +3,9 @@
 #include "terminal/screenfind.h"
 #include "widgets/screen.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -36,19 +36,20 @@ FindWindow::FindWindow(Screen *screen)
     grid->addWidget(result, 1, 1);
     grid->addWidget(previous, 1, 2);
 
-    auto *nextKey = new QAction(this);
-    nextKey->setShortcut(Qt::Key_F3);
-    auto *previousKey = new QAction(this);
-    previousKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
-    for (QAction *a : {nextKey, previousKey}) {
-        a->setShortcutContext(Qt::WindowShortcut);
-        addAction(a);
-    }
     connect(findText, &QLineEdit::returnPressed, this, &FindWindow::findNext);
     connect(next, &QPushButton::clicked, this, &FindWindow::findNext);
-    connect(nextKey, &QAction::triggered, this, &FindWindow::findNext);
     connect(previous, &QPushButton::clicked, this, &FindWindow::findPrevious);
-    connect(previousKey, &QAction::triggered, this, &FindWindow::findPrevious);
+}
+
+// F3 and Shift+F3 reach here from any control of the window that does not take them.
+void FindWindow::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() == Qt::Key_F3 && (e->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier)
+        find(e->modifiers() & Qt::ShiftModifier);
+    else if (e->key() == Qt::Key_Escape)
+        close();
+    else
+        QWidget::keyPressEvent(e);
 }
 
 void FindWindow::find(bool backward)

@@ -24,6 +24,9 @@ public:
     QCheckBox *matchCase = nullptr;
     QLabel *result = nullptr;
 
+protected:
+    void keyPressEvent(QKeyEvent *e) override;
+
 private:
     void find(bool backward);
 
