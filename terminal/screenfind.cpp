@@ -8,15 +8,15 @@ namespace {
 // Latin-1 lower case: A-Z and the accented capitals (not the multiplication sign).
 constexpr std::array<uchar, 256> makeFold()
 {
-    std::array<uchar, 256> fold{};
+    std::array<uchar, 256> table{};
     for (int c = 0; c < 256; ++c)
-        fold[c] = uchar(c);
+        table[c] = uchar(c);
     for (int c = 'A'; c <= 'Z'; ++c)
-        fold[c] = uchar(c + 32);
+        table[c] = uchar(c + 32);
     for (int c = 0xC0; c <= 0xDE; ++c)
         if (c != 0xD7)
-            fold[c] = uchar(c + 32);
-    return fold;
+            table[c] = uchar(c + 32);
+    return table;
 }
 
 constexpr std::array<uchar, 256> fold = makeFold();

@@ -181,9 +181,9 @@ void TestScreenDesk::saveAs()
     int keyPresses = 0;
     connect(&screen, &Screen::KeyPress, &screen, [&keyPresses](int &) { ++keyPresses; });
     int asked = 0;
-    screen.setSaveChooser([&asked, path](QWidget *) {
+    screen.setSaveChooser([&asked, &path](QWidget *) {
         ++asked;
-        return path;
+        return QString(path);
     });
     screen.append(all256());
     QScopedPointer<QMenu> menu(screen.createContextMenu());
