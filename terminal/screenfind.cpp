@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -48,8 +49,12 @@ qsizetype findBytes(QByteArrayView haystack, QByteArrayView needle, qsizetype fr
         from = std::max<qsizetype>(from, 0);
         if (from > last)
             return -1;
-        if (matchCase)
-            return haystack.indexOf(needle, from);
+        if (matchCase) {
+            // glibc's memmem is several times faster here than a byte loop.
+            const void *hit = memmem(haystack.data() + from, size_t(haystack.size() - from),
+                                     needle.data(), size_t(n));
+            return hit ? static_cast<const char *>(hit) - haystack.data() : -1;
+        }
     }
     const auto *h = reinterpret_cast<const uchar *>(haystack.data());
     const auto *nd = reinterpret_cast<const uchar *>(needle.data());
