@@ -1,9 +1,12 @@
-// A flood into a process that runs out of memory: one box, the port closed, the window usable.
+// Long sessions: a flood into a process that runs out of memory (one box, the port closed, the
+// window usable), and a screen holding more than 2 GiB.
 #include "terminalsupport.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+
+#include <climits>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -27,6 +30,7 @@ class TestScreenFlood : public QObject
 
 private slots:
     void outOfMemoryClosesThePortOnce();
+    void positionsBeyond2GiB();
 };
 
 // Catches a box per receive event (the window unusable until killed), a port left open so the
@@ -63,6 +67,42 @@ void TestScreenFlood::outOfMemoryClosesThePortOnce()
     QCOMPARE(setrlimit(RLIMIT_AS, &old), 0);
     t.window.btnClose->click();
     QCOMPARE(modal.texts.size(), 1);
+#endif
+}
+
+// Catches a position cut to int: the caret at a negative place after Select All and Right, or
+// one Backspace deleting gigabytes.
+void TestScreenFlood::positionsBeyond2GiB()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("The address sanitizer cannot hold a screen of this size");
+#else
+    qputenv("QUORLINE_SCREEN_LIMIT", "4096");
+    Screen screen;
+    qunsetenv("QUORLINE_SCREEN_LIMIT");
+    if (screen.model().limit() < (qint64(3) << 30))
+        QSKIP("This machine has too little memory for a screen of 2.25 GiB");
+    screen.resize(585, 289);
+    screen.show();
+    const QByteArray lines = QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abc\r\n")
+                                 .repeated(1 << 20); // 63 MiB
+    for (int i = 0; i < 36; ++i)
+        screen.append(lines);
+    screen.append("end");
+    const qsizetype length = 36 * lines.size() + 3;
+    QCOMPARE(screen.length(), length);
+
+    screen.selectAll();
+    typeKey(&screen, Qt::Key_Right, QString());
+    QCOMPARE(screen.cursorPosition(), length);
+    QCOMPARE(screen.property("cursorPosition").toInt(), INT_MAX);
+    typeKey(&screen, Qt::Key_Left, QString(), Qt::ShiftModifier);
+    QCOMPARE(screen.selectionStart(), length - 1);
+    QCOMPARE(screen.selectedBytes(), QByteArray("d"));
+    typeKey(&screen, Qt::Key_Backspace, QStringLiteral("\b"));
+    QCOMPARE(screen.length(), length - 1);
+    QCOMPARE(screen.cursorPosition(), length - 1);
+    QVERIFY(screen.model().bytes().endsWith("\r\nen"));
 #endif
 }
 
