@@ -91,7 +91,7 @@ void TestScreenDesk::accessibleText()
     QCOMPARE(a->textInterface()->cursorPosition(), 3);
     int start = -1, end = -1;
     a->textInterface()->selection(0, &start, &end);
-    QCOMPARE(QPair(start, end), QPair(1, 3));
+    QCOMPARE(std::pair(start, end), std::pair(1, 3));
 }
 
 void TestScreenDesk::wordMoves_data()
