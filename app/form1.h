@@ -130,4 +130,6 @@ private:
     SendProgress m_send;
 
     bool m_closing = false;
+    // Set while the receive routine reports running out of memory.
+    bool m_outOfMemoryShown = false;
 };

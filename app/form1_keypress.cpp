@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 
-#include <climits>
 #include <exception>
 
 void Form1::Text1_KeyPress(int &KeyAscii)
@@ -17,7 +16,7 @@ void Form1::Text1_KeyPress(int &KeyAscii)
         MSComm1->setOutput(QByteArrayView(&byte, 1));
         if (!chkDuplex->isChecked()) {
             Text1->append(echoText(ControlNames, code, chkShowControl->isChecked()));
-            Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
+            Text1->setCursorPosition(Text1->length());
         }
         KeyAscii = 0;
     } catch (const std::exception &) {

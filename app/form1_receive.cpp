@@ -6,9 +6,10 @@
 
 #include <QCheckBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
-#include <climits>
 #include <exception>
+#include <new>
 
 void Form1::MSComm1_OnComm()
 {
@@ -27,7 +28,21 @@ void Form1::MSComm1_OnComm()
         }
         Text1->append(shown);
         RxBuffer.clear();
-        Text1->setCursorPosition(int(qMin<qsizetype>(Text1->length(), INT_MAX)));
+        Text1->setCursorPosition(Text1->length());
+    } catch (const std::bad_alloc &failure) {
+        // Out of memory: the port closes so that the flood stops, and one box says so, however
+        // many events were still queued behind it.
+        if (m_outOfMemoryShown)
+            return;
+        const QScopedValueRollback<bool> once(m_outOfMemoryShown, true);
+        try {
+            MSComm1->setPortOpen(false);
+            btnClose->setEnabled(false);
+            btnOpen->setEnabled(true);
+        } catch (const std::exception &) {
+            // The box below says what matters; the port is closed or already gone.
+        }
+        showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
     } catch (const std::exception &failure) {
         // A lost device closed the port: the buttons show it closed before the box says why.
         if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice()) {

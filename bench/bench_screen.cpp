@@ -1,6 +1,8 @@
 // Appending speed, flatness, memory and repaint time of the terminal screen, with
-// QPlainTextEdit as the baseline. Usage: bench_screen [--mb N] [--baseline-seconds S]
+// QPlainTextEdit as the baseline, and Find of a match at the very end. Usage: bench_screen
+// [--mb N] [--baseline-seconds S]; QUORLINE_SCREEN_LIMIT (MiB) below --mb shows the trims.
 #include "measure.h"
+#include "terminal/screenfind.h"
 #include "widgets/screen.h"
 
 #include <QApplication>
@@ -196,6 +198,22 @@ void screenCase(Pattern pattern, qsizetype piece, qsizetype total)
                 "handler %.2f us (%d keys)\n",
                 (long long)(screen.length() / MB), atEnd, atTop, t.nsecsElapsed() / 1e3 / 1000,
                 keys);
+    screen.append("Quorline-needle\r\n");
+    for (const bool matchCase : {true, false}) {
+        // The best of three: the machine is shared.
+        double best = 1e9;
+        qsizetype at = -1;
+        for (int round = 0; round < 3; ++round) {
+            t.restart();
+            at = findBytes(screen.model().bytes(), "Quorline-needle", 0, false, matchCase);
+            best = std::min(best, t.nsecsElapsed() / 1e6);
+        }
+        std::printf("    find at the end of %lld MB (%s): %.1f ms, found %s; %lld MB dropped by "
+                    "the limit\n",
+                    (long long)(screen.length() / MB), matchCase ? "match case" : "any case",
+                    best, at == screen.length() - 17 ? "there" : "WRONG",
+                    (long long)(screen.droppedTotal() / MB));
+    }
 }
 
 void baselineCase(Pattern pattern, qsizetype piece, qsizetype total, double capSeconds)

@@ -1,6 +1,9 @@
 #include "terminal/screenmodel.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -47,14 +50,20 @@ void ScreenModel::setWrapWidth(qint64 wrapWidth)
     layoutAll();
 }
 
-void ScreenModel::setBytes(const QByteArray &bytes)
+void ScreenModel::setLimit(qint64 bytes)
+{
+    m_limit = bytes > 0 ? bytes : DefaultLimit;
+}
+
+qsizetype ScreenModel::setBytes(const QByteArray &bytes)
 {
     if (bytes.isEmpty()) {
         clear();
-        return;
+        return 0;
     }
     m_text = bytes;
     layoutAll();
+    return trimIfOver(0);
 }
 
 void ScreenModel::clear()
@@ -65,34 +74,51 @@ void ScreenModel::clear()
     layoutAll();
 }
 
-void ScreenModel::append(QByteArrayView piece)
+qsizetype ScreenModel::append(QByteArrayView piece)
 {
-    const qsizetype len = m_text.size();
     if (piece.isEmpty())
-        return;
-    if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + len) {
-        insert(len, piece);
-        return;
+        return 0;
+    if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + m_text.size())
+        return insert(m_text.size(), piece);
+    // Trimming first keeps the text within the buffer the limit allows, so a long session
+    // never needs a second buffer of that size.
+    const qsizetype dropped = trimIfOver(piece.size());
+    const qsizetype len = m_text.size();
+    const qsizetype needed = len + piece.size();
+    if (needed > m_text.capacity()) {
+        const qsizetype grown = std::max<qsizetype>(needed, 2 * m_text.capacity());
+        m_text.reserve(std::min<qsizetype>(grown, std::max<qsizetype>(needed, m_limit)));
     }
     // Appending changes no character already held, so every row but the last stays as it is;
     // only a final CR may still join an LF that arrives now.
     qsizetype firstRow = m_rows.size() - 1;
     if (firstRow > 0 && rowStart(firstRow) == len && m_text[len - 1] == '\r')
         --firstRow;
+    const QList<qint64> tail = m_rows.mid(firstRow + 1);
+    const qsizetype lines = m_lineCount;
     m_text.append(piece);
-    relayout(firstRow, len + piece.size(), piece.size());
+    try {
+        relayout(firstRow, len + piece.size(), piece.size());
+    } catch (...) {
+        // Out of memory for the rows: the screen stays as it was, so that it can go on.
+        m_text.truncate(len);
+        m_rows.resize(firstRow + 1);
+        m_rows.append(tail);
+        m_lineCount = lines;
+        throw;
+    }
+    return dropped + trimIfOver(0);
 }
 
-void ScreenModel::insert(qsizetype pos, QByteArrayView piece)
+qsizetype ScreenModel::insert(qsizetype pos, QByteArrayView piece)
 {
     if (piece.isEmpty())
-        return;
+        return 0;
     const qsizetype len = m_text.size();
     pos = std::clamp<qsizetype>(pos, 0, len);
     if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + len) {
         const QByteArray copy = piece.toByteArray();
-        insert(pos, copy);
-        return;
+        return insert(pos, copy);
     }
     // The row before the one holding the edit may take back a word, so it is laid out again too.
     const qsizetype firstRow = std::max<qsizetype>(rowOf(std::max<qsizetype>(pos - 1, 0)) - 1, 0);
@@ -101,6 +127,7 @@ void ScreenModel::insert(qsizetype pos, QByteArrayView piece)
     else
         m_text.insert(pos, piece);
     relayout(firstRow, pos + piece.size(), piece.size());
+    return trimIfOver(0);
 }
 
 void ScreenModel::remove(qsizetype pos, qsizetype count)
@@ -239,4 +266,99 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
         m_lineCount += line ? 1 : 0;
         s = next;
     }
+}
+
+// Trims when the footprint with coming more bytes would pass the limit.
+qsizetype ScreenModel::trimIfOver(qint64 coming)
+{
+    if (footprint() + coming <= m_limit)
+        return 0;
+    return trimTo(m_limit - m_limit / 4 - std::min(coming, m_limit / 4));
+}
+
+// Drops the oldest rows until the footprint is at most target. What stays moves down within the
+// same buffer, and its rows are laid out as they were, only shifted.
+qsizetype ScreenModel::trimTo(qint64 target)
+{
+    const qsizetype len = m_text.size();
+    const qsizetype count = m_rows.size();
+    const auto costFrom = [this, len, count](qsizetype row) {
+        return qint64(len - rowStart(row)) + RowCost * (count - row);
+    };
+    // The first row from which on everything fits; the last row always stays.
+    qsizetype lo = 1;
+    qsizetype hi = count - 1;
+    if (hi < lo || costFrom(hi) > target) {
+        // One row longer than the limit (no wrap, no line break): cut inside it.
+        qsizetype cut = std::max<qsizetype>(len - std::max<qint64>(target - RowCost, 0), 0);
+        if (insideBreak(cut))
+            ++cut;
+        if (cut <= 0)
+            return 0;
+        char *t = m_text.data();
+        std::memmove(t, t + cut, size_t(len - cut));
+        m_text.truncate(len - cut);
+        layoutAll();
+        return cut;
+    }
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        if (costFrom(mid) <= target)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    const qsizetype cut = rowStart(lo);
+    char *t = m_text.data();
+    std::memmove(t, t + cut, size_t(len - cut));
+    m_text.truncate(len - cut);
+    qint64 *rows = m_rows.data();
+    for (qsizetype r = 1; r <= lo; ++r)
+        m_lineCount -= (rows[r] & LineFlag) ? 1 : 0;
+    for (qsizetype r = lo; r < count; ++r)
+        rows[r - lo] = rows[r] - cut;
+    rows[0] |= LineFlag;
+    m_rows.resize(count - lo);
+    return cut;
+}
+
+qint64 screenLimitFrom(const QByteArray &value, qint64 physicalBytes, QString *warning)
+{
+    constexpr qint64 MiB = 1024 * 1024;
+    const QByteArray text = value.trimmed();
+    qint64 limit = ScreenModel::DefaultLimit;
+    QString problem;
+    if (!text.isEmpty()) {
+        bool ok = false;
+        const qint64 mib = text.toLongLong(&ok);
+        if (!ok || mib < 1)
+            problem = QStringLiteral("QUORLINE_SCREEN_LIMIT \"%1\" is not a whole number of MiB "
+                                     "from 1 up; the screen keeps %2 MiB")
+                          .arg(QString::fromLatin1(value))
+                          .arg(limit / MiB);
+        else
+            limit = std::min<qint64>(mib, (qint64(1) << 40)) * MiB;
+    }
+    if (physicalBytes > 0 && limit > physicalBytes / 2) {
+        limit = std::max<qint64>(physicalBytes / 2 / MiB, 1) * MiB;
+        problem = QStringLiteral("QUORLINE_SCREEN_LIMIT %1 MiB is more than half of this "
+                                 "machine's memory; the screen keeps %2 MiB")
+                      .arg(QString::fromLatin1(text.isEmpty() ? QByteArray("1024") : text))
+                      .arg(limit / MiB);
+    }
+    if (warning)
+        *warning = problem;
+    return limit;
+}
+
+qint64 screenLimitFromEnvironment()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    const qint64 physical = pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : 0;
+    QString warning;
+    const qint64 limit = screenLimitFrom(qgetenv("QUORLINE_SCREEN_LIMIT"), physical, &warning);
+    if (!warning.isEmpty())
+        std::fprintf(stderr, "quorline: %s\n", qPrintable(warning));
+    return limit;
 }

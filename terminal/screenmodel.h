@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QString>
 #include <array>
 
 // The screen's text: the exact bytes (one Latin-1 character each) and their visual rows.
@@ -17,7 +18,18 @@ public:
     // A width that never wraps.
     static constexpr qint64 NoWrap = qint64(1) << 60;
 
+    // The most memory the text and its row index may take unless told otherwise: 1 GiB.
+    static constexpr qint64 DefaultLimit = qint64(1024) * 1024 * 1024;
+    // What each row costs beside its characters.
+    static constexpr qint64 RowCost = sizeof(qint64);
+
     ScreenModel();
+
+    // Beyond the limit, the oldest whole rows go in large steps: down to three quarters of it.
+    void setLimit(qint64 bytes);
+    qint64 limit() const { return m_limit; }
+    // Memory the text and its row index take now.
+    qint64 footprint() const { return m_text.size() + RowCost * m_rows.size(); }
 
     // Per-character advances, tab stop distance and the width to wrap at; lays everything out.
     void setLayout(const Advances &advances, qint32 tabStop, qint64 wrapWidth);
@@ -26,10 +38,12 @@ public:
 
     const QByteArray &bytes() const { return m_text; }
     qsizetype length() const { return m_text.size(); }
-    void setBytes(const QByteArray &bytes);
+    // These return how many of the oldest bytes went to keep within the limit (usually 0);
+    // every position held by a caller moves back by that much.
+    qsizetype setBytes(const QByteArray &bytes);
+    qsizetype append(QByteArrayView piece);
+    qsizetype insert(qsizetype pos, QByteArrayView piece);
     void clear();
-    void append(QByteArrayView piece);
-    void insert(qsizetype pos, QByteArrayView piece);
     void remove(qsizetype pos, qsizetype count);
 
     qsizetype rowCount() const { return m_rows.size(); }
@@ -63,6 +77,8 @@ private:
     static constexpr qint64 OffsetMask = LineFlag - 1;
 
     void layoutAll();
+    qsizetype trimTo(qint64 target);
+    qsizetype trimIfOver(qint64 coming);
     void relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta);
 
     QByteArray m_text;
@@ -72,4 +88,12 @@ private:
     Advances m_advances{};
     qint32 m_tabStop = 0;
     qint64 m_wrapWidth = NoWrap;
+    qint64 m_limit = DefaultLimit;
 };
+
+// The screen limit in bytes from QUORLINE_SCREEN_LIMIT's value in MiB. Unset or empty gives the
+// default; anything but a whole number from 1 up gives the default and a warning; more than half
+// of physicalBytes (when known, above 0) is lowered to that half, with a warning.
+qint64 screenLimitFrom(const QByteArray &value, qint64 physicalBytes, QString *warning);
+// The same from this process's environment and machine; a warning goes to standard error.
+qint64 screenLimitFromEnvironment();

@@ -35,6 +35,23 @@ else
     echo "clean"
 fi
 
+# The screen may hold more than 2 GiB: its files must not cut a position to int unawares.
+# (A row number made a pixel offset in floating point is no such cut, so that part is off.)
+echo "== narrowing conversions in the screen's files"
+mapfile -t screen_files < <(printf '%s\n' "${files[@]}" | grep -E "^$root/(terminal/|widgets/screen|widgets/findwindow)")
+narrow_log="$build/clang-tidy-narrowing.log"
+printf '%s\0' "${screen_files[@]}" \
+    | xargs -0 -n 1 -P "$jobs" clang-tidy -p "$build" --quiet \
+        --checks='-*,bugprone-narrowing-conversions' --header-filter='/(terminal|widgets)/' \
+        --config="{Checks: '-*,bugprone-narrowing-conversions', WarningsAsErrors: '*', CheckOptions: [{key: bugprone-narrowing-conversions.WarnOnIntegerToFloatingPointNarrowingConversion, value: false}]}" \
+        >"$narrow_log" 2>&1
+if grep -qE '(warning|error):' "$narrow_log"; then
+    grep -E -A3 '(warning|error):' "$narrow_log" | grep -v '^[0-9]* warnings\? generated'
+    status=1
+else
+    echo "clean (${#screen_files[@]} files)"
+fi
+
 # Left out of cppcheck's style checks: names shadowing Qt-style accessors, advice to use an STL
 # algorithm, const for handler parameters that the signal fixes, and conditions it believes
 # constant because it cannot see that a yield to the event loop may change them. Its printf

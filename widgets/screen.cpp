@@ -1,6 +1,7 @@
 #include "widgets/screen.h"
 
 #include "terminal/typedtext.h"
+#include "widgets/screenaccessible.h"
 
 #include <QGuiApplication>
 #include <QPaintEvent>
@@ -23,6 +24,9 @@ Screen::Screen(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     verticalScrollBar()->setSingleStep(1);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    m_model.setLimit(screenLimitFromEnvironment());
+    installScreenAccessibility();
     m_sinceFrame.start();
     updateMetrics();
 }
@@ -34,7 +38,7 @@ QString Screen::text() const
 
 void Screen::setText(const QString &text)
 {
-    m_model.setBytes(toLatin1Lossy(text));
+    m_droppedTotal += m_model.setBytes(toLatin1Lossy(text));
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
     scheduleFrame();
@@ -54,21 +58,37 @@ void Screen::append(QByteArrayView piece)
 {
     if (piece.isEmpty())
         return;
-    m_model.append(piece);
+    const qsizetype at = m_model.length();
+    const qsizetype topChar = m_model.rowStart(topRow());
+    const qsizetype dropped = m_model.append(piece);
+    followTrim(dropped, topChar);
+    announceInsert(this, at - dropped, piece);
     scheduleFrame();
 }
 
-int Screen::cursorPosition() const
+void Screen::followTrim(qsizetype dropped, qsizetype topChar)
+{
+    if (dropped <= 0)
+        return;
+    m_droppedTotal += dropped;
+    m_cursor = std::max<qsizetype>(m_cursor - dropped, 0);
+    m_anchor = std::max<qsizetype>(m_anchor - dropped, 0);
+    syncScrollBar();
+    verticalScrollBar()->setValue(int(m_model.rowOf(std::max<qsizetype>(topChar - dropped, 0))));
+}
+
+int Screen::cursorPositionProperty() const
 {
     return int(std::min<qsizetype>(m_cursor, INT_MAX));
 }
 
-void Screen::setCursorPosition(int pos)
+void Screen::setCursorPosition(qsizetype pos)
 {
     m_cursor = m_anchor = std::clamp<qsizetype>(pos, 0, m_model.length());
     m_preferredX = -1;
     m_caretShown = true;
     m_caretScrollPending = true;
+    announceCaret(this);
     scheduleFrame();
 }
 
@@ -80,22 +100,12 @@ void Screen::clear()
     frame();
 }
 
-int Screen::selectionStart() const
-{
-    return int(std::min(m_cursor, m_anchor));
-}
-
-int Screen::selectionEnd() const
-{
-    return int(std::max(m_cursor, m_anchor));
-}
-
 QByteArray Screen::selectedBytes() const
 {
     return m_model.bytes().mid(selectionStart(), selectionEnd() - selectionStart());
 }
 
-void Screen::setSelection(int anchor, int position)
+void Screen::setSelection(qsizetype anchor, qsizetype position)
 {
     m_anchor = std::clamp<qsizetype>(anchor, 0, m_model.length());
     moveCaret(std::clamp<qsizetype>(position, 0, m_model.length()), true);
@@ -104,9 +114,11 @@ void Screen::setSelection(int anchor, int position)
 void Screen::replaceSelection(QByteArrayView bytes)
 {
     const qsizetype from = std::min(m_cursor, m_anchor);
+    const qsizetype topChar = m_model.rowStart(topRow());
     m_model.remove(from, std::max(m_cursor, m_anchor) - from);
-    m_model.insert(from, bytes);
-    moveCaret(from + bytes.size(), false);
+    const qsizetype dropped = m_model.insert(from, bytes);
+    followTrim(dropped, topChar);
+    moveCaret(std::max<qsizetype>(from + bytes.size() - dropped, 0), false);
 }
 
 void Screen::moveCaret(qsizetype pos, bool keepAnchor)
@@ -116,6 +128,7 @@ void Screen::moveCaret(qsizetype pos, bool keepAnchor)
         m_anchor = pos;
     m_preferredX = -1;
     m_caretScrollPending = true;
+    announceCaret(this);
     restartBlink();
     frame();
 }

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFont>
 #include <QList>
+#include <QPointer>
 #include <QRawFont>
 #include <array>
 #include <functional>
@@ -21,7 +22,8 @@ class Screen : public QAbstractScrollArea
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText)
-    Q_PROPERTY(int cursorPosition READ cursorPosition WRITE setCursorPosition)
+    // Positions are qsizetype everywhere; only this property clamps to int.
+    Q_PROPERTY(int cursorPosition READ cursorPositionProperty WRITE setCursorPosition)
 
 public:
     explicit Screen(QWidget *parent = nullptr);
@@ -30,16 +32,30 @@ public:
     void setText(const QString &text); // characters outside Latin-1 become '?'
     QByteArray bytes() const;          // the exact bytes
     qsizetype length() const;          // in characters (= bytes)
-    void append(QByteArrayView piece); // add at the very end; caret untouched
-    int cursorPosition() const;
+    // Add at the very end. The caret stays on its character; beyond the screen's limit the
+    // oldest rows go and the caret, selection and view follow what stays.
+    void append(QByteArrayView piece);
+    const ScreenModel &model() const { return m_model; }
+    // How many bytes the limit has dropped from the front since the screen was made.
+    qint64 droppedTotal() const { return m_droppedTotal; }
+    qsizetype cursorPosition() const { return m_cursor; }
+    int cursorPositionProperty() const;
     // Insertion point at pos (clamped), selection gone, caret scrolled into view.
-    void setCursorPosition(int pos);
+    void setCursorPosition(qsizetype pos);
     void clear();
 
-    int selectionStart() const;
-    int selectionEnd() const;
+    qsizetype selectionStart() const { return std::min(m_cursor, m_anchor); }
+    qsizetype selectionEnd() const { return std::max(m_cursor, m_anchor); }
     QByteArray selectedBytes() const;
-    void setSelection(int anchor, int position);
+    void setSelection(qsizetype anchor, qsizetype position);
+
+    // Where Save As writes: the real file dialog unless a test scripts the choice.
+    using SaveChooser = std::function<QString(QWidget *parent)>;
+    void setSaveChooser(SaveChooser chooser) { m_saveChooser = std::move(chooser); }
+    // Asks for a file and writes the exact bytes to it; a refusal is one message box.
+    void saveAs();
+    // Opens (or raises) the find window.
+    void showFind();
 
     // The context menu's actions, owned by the caller.
     QMenu *createContextMenu();
@@ -59,6 +75,8 @@ protected:
     bool event(QEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void resizeEvent(QResizeEvent *e) override;
     void changeEvent(QEvent *e) override;
     void timerEvent(QTimerEvent *e) override;
@@ -86,6 +104,11 @@ private:
     struct GlyphBatch;
 
     void typeCharacter(int code);
+    void typeCommitted(const QString &text);
+    qsizetype wordLeft(qsizetype pos) const;
+    qsizetype wordRight(qsizetype pos) const;
+    void followTrim(qsizetype dropped, qsizetype topChar);
+    QRect caretRect() const;
     void deleteBack();
     void deleteForward();
     void selectWordAt(qsizetype pos);
@@ -111,6 +134,10 @@ private:
                   qsizetype selEnd);
 
     ScreenModel m_model;
+    qint64 m_droppedTotal = 0;
+    QString m_preedit;
+    SaveChooser m_saveChooser;
+    QPointer<QWidget> m_find;
     qsizetype m_cursor = 0;
     qsizetype m_anchor = 0;
     qint64 m_preferredX = -1;

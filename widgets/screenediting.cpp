@@ -1,12 +1,19 @@
 // The screen's keyboard, mouse, clipboard and context menu.
 #include "widgets/screen.h"
 
+#include "base/failure.h"
+#include "terminal/screenfile.h"
 #include "terminal/typedtext.h"
+#include "widgets/findwindow.h"
+#include "widgets/messagebox.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QScrollBar>
@@ -26,6 +33,18 @@ CharClass classOf(uchar c)
         latinLetter || c == 0xAA || c == 0xB5 || c == 0xBA)
         return CharClass::Word;
     return CharClass::Other;
+}
+
+// Ctrl+Shift+S and Ctrl+Shift+F are the screen's own commands; plain Ctrl+S and Ctrl+F still
+// send their codes.
+bool isSaveKey(const QKeyEvent *k)
+{
+    return k->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && k->key() == Qt::Key_S;
+}
+
+bool isFindKey(const QKeyEvent *k)
+{
+    return k->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && k->key() == Qt::Key_F;
 }
 
 } // namespace
@@ -52,6 +71,14 @@ bool Screen::event(QEvent *e)
 
 void Screen::keyPressEvent(QKeyEvent *e)
 {
+    if (isSaveKey(e) || isFindKey(e)) {
+        e->accept();
+        if (isSaveKey(e))
+            saveAs();
+        else
+            showFind();
+        return;
+    }
     const int code = keyAsciiFor(e->key(), e->modifiers(), e->text());
     if (code < 0) {
         if (navigate(e))
@@ -99,6 +126,83 @@ void Screen::typeCharacter(int code)
     }
 }
 
+// What an input method commits is typed, one character at a time, like keys; the pre-edit text
+// is only shown.
+void Screen::inputMethodEvent(QInputMethodEvent *e)
+{
+    m_preedit = e->preeditString();
+    const QString committed = e->commitString();
+    e->accept();
+    viewport()->update();
+    typeCommitted(committed);
+}
+
+void Screen::typeCommitted(const QString &text)
+{
+    const QPointer<Screen> alive(this);
+    for (qsizetype i = 0; i < text.size() && alive; ++i) {
+        char32_t ch = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ch = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (ch < 32 || ch == 127)
+            continue;
+        int keyAscii = ch <= 255 ? int(ch) : '?';
+        emit KeyPress(keyAscii);
+        if (alive && keyAscii != 0)
+            typeCharacter(keyAscii);
+    }
+}
+
+QRect Screen::caretRect() const
+{
+    const qsizetype row = m_model.rowOf(m_cursor);
+    const int x = m_margin + int(m_model.xOf(m_cursor) / ScreenModel::Unit);
+    const int y = int(qreal(row - topRow()) * m_lineHeight);
+    return QRect(viewport()->mapTo(this, QPoint(x, y)), QSize(1, int(m_lineHeight)));
+}
+
+QVariant Screen::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImCursorRectangle:
+    case Qt::ImAnchorRectangle:
+        return caretRect();
+    case Qt::ImFont:
+        return font();
+    case Qt::ImHints:
+        return int(Qt::ImhNoPredictiveText | Qt::ImhMultiLine);
+    case Qt::ImCursorPosition:
+    case Qt::ImAnchorPosition:
+    case Qt::ImSurroundingText:
+    case Qt::ImCurrentSelection:
+    case Qt::ImTextBeforeCursor:
+    case Qt::ImTextAfterCursor:
+        // Only the caret's row is offered: the screen may hold a gigabyte.
+        {
+            const qsizetype row = m_model.rowOf(m_cursor);
+            const qsizetype start = m_model.rowStart(row);
+            const QByteArrayView line = QByteArrayView(m_model.bytes())
+                                            .sliced(start, m_model.rowContentEnd(row) - start);
+            const qsizetype at = std::clamp<qsizetype>(m_cursor - start, 0, line.size());
+            if (query == Qt::ImSurroundingText)
+                return QString::fromLatin1(line);
+            if (query == Qt::ImTextBeforeCursor)
+                return QString::fromLatin1(line.first(at));
+            if (query == Qt::ImTextAfterCursor)
+                return QString::fromLatin1(line.sliced(at));
+            if (query == Qt::ImCurrentSelection)
+                return QString();
+            return int(at);
+        }
+    default:
+        return QAbstractScrollArea::inputMethodQuery(query);
+    }
+}
+
 bool Screen::navigate(QKeyEvent *e)
 {
     const bool shift = e->modifiers() & Qt::ShiftModifier;
@@ -107,10 +211,16 @@ bool Screen::navigate(QKeyEvent *e)
     const bool selected = m_cursor != m_anchor;
     switch (e->key()) {
     case Qt::Key_Left:
-        moveCaret(selected && !shift ? selectionStart() : stepLeft(m_cursor), shift);
+        if (ctrl)
+            moveCaret(wordLeft(m_cursor), shift);
+        else
+            moveCaret(selected && !shift ? selectionStart() : stepLeft(m_cursor), shift);
         return true;
     case Qt::Key_Right:
-        moveCaret(selected && !shift ? selectionEnd() : stepRight(m_cursor), shift);
+        if (ctrl)
+            moveCaret(wordRight(m_cursor), shift);
+        else
+            moveCaret(selected && !shift ? selectionEnd() : stepRight(m_cursor), shift);
         return true;
     case Qt::Key_Up:
     case Qt::Key_Down:
@@ -141,6 +251,38 @@ bool Screen::navigate(QKeyEvent *e)
     default:
         return false;
     }
+}
+
+// To the start of the word before pos, over any blanks and line breaks between.
+qsizetype Screen::wordLeft(qsizetype pos) const
+{
+    const QByteArray &t = m_model.bytes();
+    while (pos > 0 && classOf(uchar(t[pos - 1])) != CharClass::Word &&
+           classOf(uchar(t[pos - 1])) != CharClass::Other)
+        --pos;
+    if (pos == 0)
+        return 0;
+    const CharClass kind = classOf(uchar(t[pos - 1]));
+    while (pos > 0 && classOf(uchar(t[pos - 1])) == kind)
+        --pos;
+    return pos;
+}
+
+// To the start of the next word: past the rest of this one and the blanks and breaks after it.
+qsizetype Screen::wordRight(qsizetype pos) const
+{
+    const QByteArray &t = m_model.bytes();
+    const qsizetype len = t.size();
+    if (pos < len) {
+        const CharClass kind = classOf(uchar(t[pos]));
+        if (kind == CharClass::Word || kind == CharClass::Other)
+            while (pos < len && classOf(uchar(t[pos])) == kind)
+                ++pos;
+    }
+    while (pos < len && (classOf(uchar(t[pos])) == CharClass::Blank ||
+                         classOf(uchar(t[pos])) == CharClass::Break))
+        ++pos;
+    return pos;
 }
 
 void Screen::deleteBack()
@@ -269,7 +411,48 @@ QMenu *Screen::createContextMenu()
     add(tr("&Delete"), "delete", selected, &Screen::deleteSelection);
     menu->addSeparator();
     add(tr("Select &All"), "selectAll", m_model.length() > 0, &Screen::selectAll);
+    menu->addSeparator();
+    add(tr("&Find..."), "FindText", true, &Screen::showFind);
+    add(tr("Save &As..."), "SaveScreen", true, &Screen::saveAs);
+    // Shown for the user; the keys themselves are taken in keyPressEvent.
+    const QList<QAction *> actions = menu->actions();
+    actions[actions.size() - 2]->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    actions.last()->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    for (QAction *a : actions)
+        a->setShortcutContext(Qt::WidgetShortcut);
     return menu;
+}
+
+void Screen::saveAs()
+{
+    try {
+        const QString path = m_saveChooser ? m_saveChooser(this) : [this] {
+            QFileDialog dialog(this, tr("Save As"));
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+        }();
+        if (path.isEmpty())
+            return;
+        saveBytesAs(path, m_model.bytes());
+    } catch (const std::exception &failure) {
+        showMessage(this, tr("The screen was not saved. ") + describe(failure));
+    }
+}
+
+void Screen::showFind()
+{
+    if (!m_find)
+        m_find = new FindWindow(this);
+    auto *find = static_cast<FindWindow *>(m_find.data());
+    if (m_cursor != m_anchor && selectionEnd() - selectionStart() <= 256)
+        find->findText->setText(QString::fromLatin1(selectedBytes()));
+    find->show();
+    find->raise();
+    find->activateWindow();
+    find->findText->setFocus();
+    find->findText->selectAll();
 }
 
 void Screen::contextMenuEvent(QContextMenuEvent *e)

@@ -145,6 +145,18 @@ void Screen::paintEvent(QPaintEvent *e)
                        pal.color(QPalette::Text));
         }
     }
+    if (!m_preedit.isEmpty()) {
+        // What an input method is composing shows underlined at the caret; it is not text yet.
+        const QRect caret = caretRect().translated(-viewport()->pos());
+        QFont underlined = m_drawFont;
+        underlined.setUnderline(true);
+        p.setFont(underlined);
+        p.setPen(pal.color(QPalette::Text));
+        const QRect box(caret.left(), caret.top(), viewport()->width() - caret.left(), caret.height());
+        p.fillRect(QRect(box.topLeft(), QFontMetrics(underlined).size(0, m_preedit)),
+                   pal.color(QPalette::Base));
+        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, m_preedit);
+    }
 }
 
 // Paints the row's selection and gathers its glyphs; tabs and line breaks draw nothing.

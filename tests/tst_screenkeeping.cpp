@@ -1,0 +1,217 @@
+// The screen's rules that need no window: the memory limit, find, and saving its bytes.
+#include "terminal/screenfile.h"
+#include "terminal/screenfind.h"
+#include "terminal/screenmodel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace {
+
+ScreenModel modelWithWidth(qint64 widthPx)
+{
+    ScreenModel m;
+    ScreenModel::Advances adv;
+    adv.fill(ScreenModel::Unit);
+    m.setLayout(adv, 4 * ScreenModel::Unit, widthPx * ScreenModel::Unit);
+    return m;
+}
+
+QList<qint64> rowKeys(const ScreenModel &m)
+{
+    QList<qint64> keys;
+    for (qsizetype r = 0; r < m.rowCount(); ++r)
+        keys.append(m.rowStart(r) * 2 + (m.rowStartsLine(r) ? 1 : 0));
+    return keys;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestScreenKeeping : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void limitKeepsNewestRows_data();
+    void limitKeepsNewestRows();
+    void limitSetting_data();
+    void limitSetting();
+    void find_data();
+    void find();
+    void save_data();
+    void save();
+};
+
+void TestScreenKeeping::limitKeepsNewestRows_data()
+{
+    QTest::addColumn<QByteArray>("unit");
+    QTest::addColumn<qint64>("width"); // 0: no wrap
+    QTest::addColumn<int>("piece");
+    QTest::newRow("lines") << QByteArray("line of text\r\n") << qint64(40) << 100;
+    QTest::newRow("wrapped, no breaks") << QByteArray("[CR][LF]word ") << qint64(30) << 333;
+    QTest::newRow("one row, no wrap") << QByteArray("abcdefg") << qint64(0) << 1000;
+    QTest::newRow("line breaks, CR LF split") << QByteArray("\r\n") << qint64(40) << 97;
+}
+
+// Catches a trim that loses or reorders bytes, keeps too much, trims on every append, or leaves
+// rows that a fresh layout of what stays would not give.
+void TestScreenKeeping::limitKeepsNewestRows()
+{
+    QFETCH(QByteArray, unit);
+    QFETCH(qint64, width);
+    QFETCH(int, piece);
+    const qint64 limit = 64 * 1024;
+    ScreenModel m = modelWithWidth(width);
+    m.setLimit(limit);
+    const QByteArray stream = unit.repeated(10 * limit / unit.size() + 1);
+    qint64 dropped = 0;
+    int trims = 0;
+    for (qsizetype at = 0; at < stream.size(); at += piece) {
+        const qsizetype d = m.append(QByteArrayView(stream).sliced(at).first(std::min<qsizetype>(piece, stream.size() - at)));
+        dropped += d;
+        trims += d > 0 ? 1 : 0;
+        QVERIFY(m.footprint() <= limit);
+    }
+    QCOMPARE(dropped + m.length(), stream.size());
+    QVERIFY(m.bytes() == stream.right(m.length()));
+    QVERIFY(m.footprint() >= limit / 2);
+    QVERIFY(trims > 0 && trims <= stream.size() / piece / 4);
+    ScreenModel fresh = modelWithWidth(width);
+    fresh.setBytes(m.bytes());
+    if (width > 0)
+        QCOMPARE(rowKeys(m), rowKeys(fresh));
+    QCOMPARE(m.lineCount(), fresh.lineCount());
+}
+
+void TestScreenKeeping::limitSetting_data()
+{
+    constexpr qint64 MiB = 1024 * 1024;
+    const qint64 big = qint64(64) * 1024 * MiB;
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<qint64>("physical");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<bool>("warns");
+    QTest::newRow("unset") << QByteArray() << big << 1024 * MiB << false;
+    QTest::newRow("8 MiB") << QByteArray(" 8 ") << big << 8 * MiB << false;
+    QTest::newRow("zero") << QByteArray("0") << big << 1024 * MiB << true;
+    QTest::newRow("negative") << QByteArray("-5") << big << 1024 * MiB << true;
+    QTest::newRow("letters") << QByteArray("12M") << big << 1024 * MiB << true;
+    QTest::newRow("beyond 64 bits") << QByteArray("99999999999999999999") << big << 1024 * MiB << true;
+    QTest::newRow("more than memory") << QByteArray("100000") << 4096 * MiB << 2048 * MiB << true;
+}
+
+// Catches a setting taken as 0 bytes (an empty screen), an overflow, or a silent change.
+void TestScreenKeeping::limitSetting()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(qint64, physical);
+    QFETCH(qint64, limit);
+    QFETCH(bool, warns);
+    QString warning;
+    QCOMPARE(screenLimitFrom(value, physical, &warning), limit);
+    QCOMPARE(!warning.isEmpty(), warns);
+}
+
+void TestScreenKeeping::find_data()
+{
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<int>("expected");
+    // Searched in "abc ABC abc \xc9t\xe9 \xd7\xf7".
+    QTest::newRow("forward") << QByteArray("abc") << 1 << false << true << 8;
+    QTest::newRow("forward, any case") << QByteArray("abc") << 1 << false << false << 4;
+    QTest::newRow("backward, from a match") << QByteArray("ABC") << 4 << true << false << 4;
+    QTest::newRow("backward from past the end") << QByteArray("abc") << 1000 << true << true << 8;
+    QTest::newRow("latin-1 letters fold") << QByteArray("\xe9t\xc9") << 0 << false << false << 12;
+    QTest::newRow("times is not divide") << QByteArray("\xf7\xf7") << 0 << false << false << -1;
+    QTest::newRow("empty") << QByteArray() << 0 << false << false << -1;
+    QTest::newRow("longer than the text") << QByteArray(20, 'a') << 0 << false << false << -1;
+}
+
+// Catches matches that start before from, miss by one at either end, or fold the wrong bytes.
+void TestScreenKeeping::find()
+{
+    QFETCH(QByteArray, needle);
+    QFETCH(int, from);
+    QFETCH(bool, backward);
+    QFETCH(bool, matchCase);
+    QFETCH(int, expected);
+    QCOMPARE(findBytes("abc ABC abc \xc9t\xe9 \xd7\xf7", needle, from, backward, matchCase), expected);
+}
+
+void TestScreenKeeping::save_data()
+{
+    QTest::addColumn<QString>("target"); // what stands at the path before
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("new file") << "none" << true;
+    QTest::newRow("existing file") << "file" << true;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("read-only file") << "readonly" << false;
+    QTest::newRow("FIFO") << "fifo" << false;
+    QTest::newRow("full disk") << "full" << false;
+}
+
+// Catches a save that changes a byte, writes into a FIFO or over a read-only file, reports a
+// full disk as success, or leaves a half-written or temporary file behind.
+void TestScreenKeeping::save()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray folder = QFile::encodeName(dir.path());
+    if (target == "full" && mount("tmpfs", folder.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("mounting a small tmpfs needs root and a system that allows it");
+    const QString path = dir.filePath(QStringLiteral("screen.txt"));
+    const QByteArray before("old contents");
+    QFile f(path);
+    if (target == "file" || target == "readonly" || target == "full") {
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+        f.close();
+    }
+    if (target == "readonly")
+        QVERIFY(f.setPermissions(QFile::ReadOwner));
+    if (target == "folder")
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("screen.txt")));
+    if (target == "fifo")
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QByteArray bytes(256, Qt::Uninitialized);
+    for (int c = 0; c < 256; ++c)
+        bytes[c] = char(c);
+    if (target == "full")
+        bytes = bytes.repeated(1024);
+    QString why;
+    try {
+        saveBytesAs(path, bytes);
+    } catch (const std::exception &e) {
+        why = QString::fromUtf8(e.what());
+    }
+    // Reading a FIFO would wait for a writer.
+    const QByteArray after = target == "fifo" ? QByteArray() : fileBytes(path);
+    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    if (target == "full")
+        umount(folder.constData());
+    QCOMPARE(why.isEmpty(), saved);
+    if (saved)
+        QCOMPARE(after, bytes);
+    else if (target != "folder" && target != "fifo")
+        QCOMPARE(after, before);
+    QCOMPARE(left, QStringList{"screen.txt"});
+}
+
+QTEST_GUILESS_MAIN(TestScreenKeeping)
+#include "tst_screenkeeping.moc"
