@@ -6,17 +6,75 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QStyleHints>
 #include <cmath>
 
 namespace {
 // Appends repaint at most this often: a fast stream must not spend its time painting.
 constexpr int FrameMs = 16;
+// A trickle of small pieces is gathered this long into one frame: a line's pace costs little, and
+// a received byte is still on screen within 50 ms.
+constexpr int TrickleMs = 36;
+// After a pause this long the first piece shows at once, as a typed key's echo should.
+constexpr int PauseMs = 100;
+// This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
+constexpr qsizetype FloodBytes = 4096;
 constexpr qint32 Unit = ScreenModel::Unit;
+
+// A scroll bar that repaints only when what it shows changes. At a line's pace its range grows
+// with every frame while its handle stays put for many of them, and the style's gradients are
+// dear to paint.
+class ScreenScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+    // A frame's changes of range and value, held back and then repainted once if the bar's look
+    // changed: the range grows first, and the value then takes the handle back where it was.
+    void hold() { m_held = true; }
+    void release()
+    {
+        m_held = false;
+        if (lookChanged())
+            update();
+    }
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (!m_held && lookChanged())
+            QScrollBar::sliderChange(change);
+    }
+
+private:
+    bool lookChanged()
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect handle = style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                     QStyle::SC_ScrollBarSlider, this);
+        const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0) |
+                         (minimum() == maximum() ? 4 : 0);
+        if (m_known && handle == m_handle && ends == m_ends)
+            return false;
+        m_known = true;
+        m_handle = handle;
+        m_ends = ends;
+        return true;
+    }
+
+    bool m_held = false;
+    bool m_known = false;
+    QRect m_handle;
+    int m_ends = 0;
+};
 } // namespace
 
 Screen::Screen(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new ScreenScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -37,6 +95,7 @@ void Screen::setText(const QString &text)
     m_model.setBytes(toLatin1Lossy(text));
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
+    m_repaintAll = true;
     scheduleFrame();
 }
 
@@ -54,7 +113,13 @@ void Screen::append(QByteArrayView piece)
 {
     if (piece.isEmpty())
         return;
+    // Only the last row, or the one before it when a CR may now join its LF, can change.
+    const qsizetype lastRow = m_model.rowCount() - 1;
+    const bool crEnds = m_model.length() > 0 && m_model.bytes().back() == '\r';
+    const qsizetype from = std::max<qsizetype>(lastRow - (crEnds ? 1 : 0), 0);
+    m_changedFrom = m_changedFrom < 0 ? from : std::min(m_changedFrom, from);
     m_model.append(piece);
+    m_pendingBytes += piece.size();
     scheduleFrame();
 }
 
@@ -65,6 +130,8 @@ int Screen::cursorPosition() const
 
 void Screen::setCursorPosition(int pos)
 {
+    if (m_cursor != m_anchor)
+        m_repaintAll = true; // the selection goes
     m_cursor = m_anchor = std::clamp<qsizetype>(pos, 0, m_model.length());
     m_preferredX = -1;
     m_caretShown = true;
@@ -77,6 +144,7 @@ void Screen::clear()
     m_model.clear();
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
+    m_repaintAll = true;
     frame();
 }
 
@@ -98,6 +166,7 @@ QByteArray Screen::selectedBytes() const
 void Screen::setSelection(int anchor, int position)
 {
     m_anchor = std::clamp<qsizetype>(anchor, 0, m_model.length());
+    m_repaintAll = true;
     moveCaret(std::clamp<qsizetype>(position, 0, m_model.length()), true);
 }
 
@@ -106,11 +175,15 @@ void Screen::replaceSelection(QByteArrayView bytes)
     const qsizetype from = std::min(m_cursor, m_anchor);
     m_model.remove(from, std::max(m_cursor, m_anchor) - from);
     m_model.insert(from, bytes);
+    m_repaintAll = true;
     moveCaret(from + bytes.size(), false);
 }
 
 void Screen::moveCaret(qsizetype pos, bool keepAnchor)
 {
+    // A selection's rows are repainted whole; a lone caret only where it was and where it goes.
+    if (m_cursor != m_anchor || (keepAnchor && pos != m_anchor))
+        m_repaintAll = true;
     m_cursor = pos;
     if (!keepAnchor)
         m_anchor = pos;
@@ -154,28 +227,84 @@ void Screen::updateWrapWidth()
     else
         syncScrollBar();
     viewport()->update();
+    updateCaret();
 }
 
 void Screen::scheduleFrame()
 {
-    if (m_framePending)
+    const bool flood = m_pendingBytes >= FloodBytes;
+    if (m_framePending && (m_floodFrame || !flood))
         return;
-    m_framePending = true;
     const qint64 since = m_sinceFrame.elapsed();
-    m_frameTimer.start(since >= FrameMs ? 0 : int(FrameMs - since), this);
+    m_framePending = true;
+    m_floodFrame = flood;
+    int delay = 0;
+    if (flood)
+        delay = since >= FrameMs ? 0 : int(FrameMs - since);
+    else if (since < PauseMs)
+        delay = TrickleMs;
+    m_frameTimer.start(delay, this);
 }
 
 void Screen::frame()
 {
     m_framePending = false;
     m_frameTimer.stop();
+    m_pendingBytes = 0;
+    // Scrolling first moves the pixels already drawn; then the rows that changed are drawn anew.
+    auto *bar = static_cast<ScreenScrollBar *>(verticalScrollBar());
+    bar->hold();
     syncScrollBar();
     if (m_caretScrollPending) {
         m_caretScrollPending = false;
         ensureCaretVisible();
     }
-    viewport()->update();
+    bar->release();
+    if (m_repaintAll) {
+        viewport()->update();
+    } else if (m_changedFrom >= 0) {
+        // Rows that a relayout took away leave blank space to paint too.
+        updateRows(m_changedFrom, std::max(m_model.rowCount(), m_rowsAtFrame));
+    }
+    updateCaret();
+    m_repaintAll = false;
+    m_changedFrom = -1;
+    m_rowsAtFrame = m_model.rowCount();
     m_sinceFrame.restart();
+}
+
+// Marks the rows from..to-1 for repainting, as far as they are in view.
+void Screen::updateRows(qsizetype from, qsizetype to)
+{
+    const qsizetype top = topRow();
+    const qsizetype first = std::max(from, top);
+    const qsizetype end = std::min<qsizetype>(to, top + pageRows() + 1);
+    if (first >= end)
+        return;
+    const int y0 = int(std::floor(qreal(first - top) * m_lineHeight));
+    const int y1 = int(std::ceil(qreal(end - top) * m_lineHeight));
+    viewport()->update(QRect(0, y0, viewport()->width(), y1 - y0));
+}
+
+// The pixels a caret at (row, x) covers in the view, with a pixel to spare on each side.
+QRect Screen::caretRect(qsizetype row, qreal x) const
+{
+    const qreal y = qreal(row - topRow()) * m_lineHeight;
+    return QRect(int(std::floor(x)) - 1, int(std::floor(y)), 3, int(std::ceil(m_lineHeight)));
+}
+
+// Repaints the caret where it was drawn and where it is now; it is drawn only where recorded, so
+// that no paint in between leaves a caret behind.
+void Screen::updateCaret()
+{
+    const qsizetype row = m_model.rowOf(m_cursor);
+    const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
+    if (row == m_caretRow && x == m_caretX)
+        return;
+    viewport()->update(caretRect(m_caretRow, m_caretX));
+    viewport()->update(caretRect(row, x));
+    m_caretRow = row;
+    m_caretX = x;
 }
 
 void Screen::syncScrollBar()
@@ -224,15 +353,20 @@ void Screen::timerEvent(QTimerEvent *e)
         frame();
     } else if (e->timerId() == m_blinkTimer.timerId()) {
         m_caretShown = !m_caretShown;
-        viewport()->update();
+        viewport()->update(caretRect(m_caretRow, m_caretX));
     } else {
         QAbstractScrollArea::timerEvent(e);
     }
 }
 
-void Screen::scrollContentsBy(int, int)
+void Screen::scrollContentsBy(int, int dy)
 {
-    viewport()->update();
+    // Move what is drawn; only the rows scrolled into view are painted.
+    const qreal pixels = qreal(dy) * m_lineHeight;
+    if (std::abs(pixels) >= viewport()->height() || pixels != std::round(pixels))
+        viewport()->update();
+    else
+        viewport()->scroll(0, int(pixels));
 }
 
 void Screen::resizeEvent(QResizeEvent *e)
@@ -252,12 +386,12 @@ void Screen::focusInEvent(QFocusEvent *e)
 {
     QAbstractScrollArea::focusInEvent(e);
     restartBlink();
-    viewport()->update();
+    viewport()->update(caretRect(m_caretRow, m_caretX));
 }
 
 void Screen::focusOutEvent(QFocusEvent *e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     m_blinkTimer.stop();
-    viewport()->update();
+    viewport()->update(caretRect(m_caretRow, m_caretX));
 }
