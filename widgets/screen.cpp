@@ -227,7 +227,7 @@ void Screen::updateWrapWidth()
     else
         syncScrollBar();
     viewport()->update();
-    updateCaret();
+    caretChange();
 }
 
 void Screen::scheduleFrame()
@@ -260,30 +260,33 @@ void Screen::frame()
         ensureCaretVisible();
     }
     bar->release();
+    QRegion dirty;
     if (m_repaintAll) {
-        viewport()->update();
+        dirty = viewport()->rect();
     } else if (m_changedFrom >= 0) {
         // Rows that a relayout took away leave blank space to paint too.
-        updateRows(m_changedFrom, std::max(m_model.rowCount(), m_rowsAtFrame));
+        dirty = rowsRect(m_changedFrom, std::max(m_model.rowCount(), m_rowsAtFrame));
     }
-    updateCaret();
+    dirty += caretChange();
+    if (!dirty.isEmpty())
+        viewport()->update(dirty);
     m_repaintAll = false;
     m_changedFrom = -1;
     m_rowsAtFrame = m_model.rowCount();
     m_sinceFrame.restart();
 }
 
-// Marks the rows from..to-1 for repainting, as far as they are in view.
-void Screen::updateRows(qsizetype from, qsizetype to)
+// The rows from..to-1 in the view, as far as they are in view.
+QRect Screen::rowsRect(qsizetype from, qsizetype to) const
 {
     const qsizetype top = topRow();
     const qsizetype first = std::max(from, top);
     const qsizetype end = std::min<qsizetype>(to, top + pageRows() + 1);
     if (first >= end)
-        return;
+        return {};
     const int y0 = int(std::floor(qreal(first - top) * m_lineHeight));
     const int y1 = int(std::ceil(qreal(end - top) * m_lineHeight));
-    viewport()->update(QRect(0, y0, viewport()->width(), y1 - y0));
+    return {0, y0, viewport()->width(), y1 - y0};
 }
 
 // The pixels a caret at (row, x) covers in the view, with a pixel to spare on each side.
@@ -293,18 +296,19 @@ QRect Screen::caretRect(qsizetype row, qreal x) const
     return QRect(int(std::floor(x)) - 1, int(std::floor(y)), 3, int(std::ceil(m_lineHeight)));
 }
 
-// Repaints the caret where it was drawn and where it is now; it is drawn only where recorded, so
-// that no paint in between leaves a caret behind.
-void Screen::updateCaret()
+// Records where the caret is now and returns what to repaint: where it was drawn and where it
+// goes. It is drawn only where recorded, so that no paint in between leaves a caret behind.
+QRegion Screen::caretChange()
 {
     const qsizetype row = m_model.rowOf(m_cursor);
     const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
     if (row == m_caretRow && x == m_caretX)
-        return;
-    viewport()->update(caretRect(m_caretRow, m_caretX));
-    viewport()->update(caretRect(row, x));
+        return {};
+    QRegion changed(caretRect(m_caretRow, m_caretX));
+    changed += caretRect(row, x);
     m_caretRow = row;
     m_caretX = x;
+    return changed;
 }
 
 void Screen::syncScrollBar()

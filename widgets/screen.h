@@ -102,9 +102,9 @@ private:
     void updateWrapWidth();
     void scheduleFrame();
     void frame();
-    void updateRows(qsizetype from, qsizetype to);
+    QRect rowsRect(qsizetype from, qsizetype to) const;
     QRect caretRect(qsizetype row, qreal x) const;
-    void updateCaret();
+    QRegion caretChange();
     void syncScrollBar();
     void ensureCaretVisible();
     int pageRows() const;

@@ -97,7 +97,7 @@ void Screen::updateMetrics()
     const qint32 tabStop = qint32(std::lround(8 * fm.horizontalAdvance(QLatin1Char(' ')) * Unit));
     relayoutKeepingTop([this, &advances, tabStop] { m_model.setLayout(advances, tabStop, wrapWidth()); });
     viewport()->update();
-    updateCaret();
+    caretChange();
 }
 
 void Screen::paintEvent(QPaintEvent *e)
