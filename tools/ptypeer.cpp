@@ -138,6 +138,8 @@ std::size_t Pacer::allowance(PeerClock::time_point now)
         return SIZE_MAX;
     if (now < m_due)
         return 0;
+    if (m_piece > 0)
+        return m_piece;
     const double window = 0.02; // at most 20 ms worth of bytes at once
     const double late = std::min(std::chrono::duration<double>(now - m_due).count(), window);
     return 1 + static_cast<std::size_t>(late * m_rate);
@@ -155,7 +157,7 @@ void Pacer::spent(std::size_t n, PeerClock::time_point now)
 }
 
 PtyPeer::PtyPeer(PeerOptions options)
-    : m_opt(std::move(options)), m_writePacer(m_opt.rate), m_readPacer(m_opt.readRate),
+    : m_opt(std::move(options)), m_writePacer(m_opt.rate, m_opt.piece), m_readPacer(m_opt.readRate),
       m_random(m_opt.seed)
 {
 }

@@ -45,6 +45,7 @@ struct PeerOptions
     std::uint32_t seed = 1;
     double rate = 0;     // bytes per second written, 0 = as fast as taken
     double readRate = 0; // bytes per second read, 0 = as fast as they come
+    std::size_t piece = 0; // with a rate: bytes written at once, as a UART's FIFO delivers them
     bool waitOpen = false;
     int delayMs = 0;
     std::string record;
@@ -66,7 +67,10 @@ struct PeerOptions
 class Pacer
 {
 public:
-    explicit Pacer(double bytesPerSecond) : m_rate(bytesPerSecond) {}
+    explicit Pacer(double bytesPerSecond, std::size_t piece = 0)
+        : m_rate(bytesPerSecond), m_piece(piece)
+    {
+    }
     std::size_t allowance(PeerClock::time_point now);
     void spent(std::size_t n, PeerClock::time_point now);
     // When allowance() is next more than 0; now when it already is.
@@ -74,6 +78,7 @@ public:
 
 private:
     double m_rate = 0;
+    std::size_t m_piece = 0;
     PeerClock::time_point m_due{};
 };
 

@@ -21,6 +21,7 @@ const char Usage[] =
     "  --send-all256        send the bytes 0..255 once\n"
     "  --flood N            send N bytes of --pattern random|text|all256 (--seed S)\n"
     "  --rate BPS           send no faster than BPS bytes per second\n"
+    "  --piece N            with --rate, write N bytes at a time (as a UART delivers them)\n"
     "  --read-rate BPS      read no faster than BPS bytes per second\n"
     "  --wait-open          start sending once the device is opened, then --delay MS\n"
     "  --record FILE        append every received byte to FILE\n"
@@ -173,6 +174,8 @@ PeerOptions parse(int argc, char **argv)
             opt.seed = static_cast<std::uint32_t>(number("--seed", value(), 0));
         } else if (name == "--rate") {
             opt.rate = static_cast<double>(number("--rate", value(), 1));
+        } else if (name == "--piece") {
+            opt.piece = static_cast<std::size_t>(number("--piece", value(), 1));
         } else if (name == "--read-rate") {
             opt.readRate = static_cast<double>(number("--read-rate", value(), 1));
         } else if (name == "--wait-open") {

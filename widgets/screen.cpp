@@ -7,17 +7,75 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QStyleHints>
 #include <cmath>
 
 namespace {
 // Appends repaint at most this often: a fast stream must not spend its time painting.
 constexpr int FrameMs = 16;
+// A trickle of small pieces is gathered this long into one frame: a line's pace costs little, and
+// a received byte is still on screen within 50 ms.
+constexpr int TrickleMs = 36;
+// After a pause this long the first piece shows at once, as a typed key's echo should.
+constexpr int PauseMs = 100;
+// This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
+constexpr qsizetype FloodBytes = 4096;
 constexpr qint32 Unit = ScreenModel::Unit;
+
+// A scroll bar that repaints only when what it shows changes. At a line's pace its range grows
+// with every frame while its handle stays put for many of them, and the style's gradients are
+// dear to paint.
+class ScreenScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+    // A frame's changes of range and value, held back and then repainted once if the bar's look
+    // changed: the range grows first, and the value then takes the handle back where it was.
+    void hold() { m_held = true; }
+    void release()
+    {
+        m_held = false;
+        if (lookChanged())
+            update();
+    }
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (!m_held && lookChanged())
+            QScrollBar::sliderChange(change);
+    }
+
+private:
+    bool lookChanged()
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect handle = style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                     QStyle::SC_ScrollBarSlider, this);
+        const int ends = (value() == minimum() ? 1 : 0) | (value() == maximum() ? 2 : 0) |
+                         (minimum() == maximum() ? 4 : 0);
+        if (m_known && handle == m_handle && ends == m_ends)
+            return false;
+        m_known = true;
+        m_handle = handle;
+        m_ends = ends;
+        return true;
+    }
+
+    bool m_held = false;
+    bool m_known = false;
+    QRect m_handle;
+    int m_ends = 0;
+};
 } // namespace
 
 Screen::Screen(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new ScreenScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -41,6 +99,7 @@ void Screen::setText(const QString &text)
     m_droppedTotal += m_model.setBytes(toLatin1Lossy(text));
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
+    m_repaintAll = true;
     scheduleFrame();
 }
 
@@ -60,9 +119,17 @@ void Screen::append(QByteArrayView piece)
         return;
     const qsizetype at = m_model.length();
     const qsizetype topChar = m_model.rowStart(topRow());
+    // Only the last row, or the one before it when a CR may now join its LF, can change.
+    const qsizetype lastRow = m_model.rowCount() - 1;
+    const bool crEnds = at > 0 && m_model.bytes().back() == '\r';
+    const qsizetype from = std::max<qsizetype>(lastRow - (crEnds ? 1 : 0), 0);
+    m_changedFrom = m_changedFrom < 0 ? from : std::min(m_changedFrom, from);
     const qsizetype dropped = m_model.append(piece);
+    if (dropped > 0)
+        m_repaintAll = true; // the oldest rows went: every row moved
     followTrim(dropped, topChar);
     announceInsert(this, at - dropped, piece);
+    m_pendingBytes += piece.size();
     scheduleFrame();
 }
 
@@ -84,6 +151,8 @@ int Screen::cursorPositionProperty() const
 
 void Screen::setCursorPosition(qsizetype pos)
 {
+    if (m_cursor != m_anchor)
+        m_repaintAll = true; // the selection goes
     m_cursor = m_anchor = std::clamp<qsizetype>(pos, 0, m_model.length());
     m_preferredX = -1;
     m_caretShown = true;
@@ -97,6 +166,7 @@ void Screen::clear()
     m_model.clear();
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
+    m_repaintAll = true;
     frame();
 }
 
@@ -108,6 +178,7 @@ QByteArray Screen::selectedBytes() const
 void Screen::setSelection(qsizetype anchor, qsizetype position)
 {
     m_anchor = std::clamp<qsizetype>(anchor, 0, m_model.length());
+    m_repaintAll = true;
     moveCaret(std::clamp<qsizetype>(position, 0, m_model.length()), true);
 }
 
@@ -118,11 +189,15 @@ void Screen::replaceSelection(QByteArrayView bytes)
     m_model.remove(from, std::max(m_cursor, m_anchor) - from);
     const qsizetype dropped = m_model.insert(from, bytes);
     followTrim(dropped, topChar);
+    m_repaintAll = true;
     moveCaret(std::max<qsizetype>(from + bytes.size() - dropped, 0), false);
 }
 
 void Screen::moveCaret(qsizetype pos, bool keepAnchor)
 {
+    // A selection's rows are repainted whole; a lone caret only where it was and where it goes.
+    if (m_cursor != m_anchor || (keepAnchor && pos != m_anchor))
+        m_repaintAll = true;
     m_cursor = pos;
     if (!keepAnchor)
         m_anchor = pos;
@@ -167,28 +242,88 @@ void Screen::updateWrapWidth()
     else
         syncScrollBar();
     viewport()->update();
+    caretChange();
 }
 
 void Screen::scheduleFrame()
 {
-    if (m_framePending)
+    const bool flood = m_pendingBytes >= FloodBytes;
+    if (m_framePending && (m_floodFrame || !flood))
         return;
-    m_framePending = true;
     const qint64 since = m_sinceFrame.elapsed();
-    m_frameTimer.start(since >= FrameMs ? 0 : int(FrameMs - since), this);
+    m_framePending = true;
+    m_floodFrame = flood;
+    int delay = 0;
+    if (flood)
+        delay = since >= FrameMs ? 0 : int(FrameMs - since);
+    else if (since < PauseMs)
+        delay = TrickleMs;
+    m_frameTimer.start(delay, this);
 }
 
 void Screen::frame()
 {
     m_framePending = false;
     m_frameTimer.stop();
+    m_pendingBytes = 0;
+    // Scrolling first moves the pixels already drawn; then the rows that changed are drawn anew.
+    auto *bar = static_cast<ScreenScrollBar *>(verticalScrollBar());
+    bar->hold();
     syncScrollBar();
     if (m_caretScrollPending) {
         m_caretScrollPending = false;
         ensureCaretVisible();
     }
-    viewport()->update();
+    bar->release();
+    QRegion dirty;
+    if (m_repaintAll) {
+        dirty = viewport()->rect();
+    } else if (m_changedFrom >= 0) {
+        // Rows that a relayout took away leave blank space to paint too.
+        dirty = rowsRect(m_changedFrom, std::max(m_model.rowCount(), m_rowsAtFrame));
+    }
+    dirty += caretChange();
+    if (!dirty.isEmpty())
+        viewport()->update(dirty);
+    m_repaintAll = false;
+    m_changedFrom = -1;
+    m_rowsAtFrame = m_model.rowCount();
     m_sinceFrame.restart();
+}
+
+// The rows from..to-1 in the view, as far as they are in view.
+QRect Screen::rowsRect(qsizetype from, qsizetype to) const
+{
+    const qsizetype top = topRow();
+    const qsizetype first = std::max(from, top);
+    const qsizetype end = std::min<qsizetype>(to, top + pageRows() + 1);
+    if (first >= end)
+        return {};
+    const int y0 = int(std::floor(qreal(first - top) * m_lineHeight));
+    const int y1 = int(std::ceil(qreal(end - top) * m_lineHeight));
+    return {0, y0, viewport()->width(), y1 - y0};
+}
+
+// The pixels a caret at (row, x) covers in the view, with a pixel to spare on each side.
+QRect Screen::caretRect(qsizetype row, qreal x) const
+{
+    const qreal y = qreal(row - topRow()) * m_lineHeight;
+    return QRect(int(std::floor(x)) - 1, int(std::floor(y)), 3, int(std::ceil(m_lineHeight)));
+}
+
+// Records where the caret is now and returns what to repaint: where it was drawn and where it
+// goes. It is drawn only where recorded, so that no paint in between leaves a caret behind.
+QRegion Screen::caretChange()
+{
+    const qsizetype row = m_model.rowOf(m_cursor);
+    const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
+    if (row == m_caretRow && x == m_caretX)
+        return {};
+    QRegion changed(caretRect(m_caretRow, m_caretX));
+    changed += caretRect(row, x);
+    m_caretRow = row;
+    m_caretX = x;
+    return changed;
 }
 
 void Screen::syncScrollBar()
@@ -237,15 +372,20 @@ void Screen::timerEvent(QTimerEvent *e)
         frame();
     } else if (e->timerId() == m_blinkTimer.timerId()) {
         m_caretShown = !m_caretShown;
-        viewport()->update();
+        viewport()->update(caretRect(m_caretRow, m_caretX));
     } else {
         QAbstractScrollArea::timerEvent(e);
     }
 }
 
-void Screen::scrollContentsBy(int, int)
+void Screen::scrollContentsBy(int, int dy)
 {
-    viewport()->update();
+    // Move what is drawn; only the rows scrolled into view are painted.
+    const qreal pixels = qreal(dy) * m_lineHeight;
+    if (std::abs(pixels) >= viewport()->height() || pixels != std::round(pixels))
+        viewport()->update();
+    else
+        viewport()->scroll(0, int(pixels));
 }
 
 void Screen::resizeEvent(QResizeEvent *e)
@@ -265,12 +405,12 @@ void Screen::focusInEvent(QFocusEvent *e)
 {
     QAbstractScrollArea::focusInEvent(e);
     restartBlink();
-    viewport()->update();
+    viewport()->update(caretRect(m_caretRow, m_caretX));
 }
 
 void Screen::focusOutEvent(QFocusEvent *e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     m_blinkTimer.stop();
-    viewport()->update();
+    viewport()->update(caretRect(m_caretRow, m_caretX));
 }

@@ -16,8 +16,8 @@ class QMenu;
 class QPainter;
 
 // The terminal screen: an editable text box over the exact received bytes that stays fast
-// whatever it holds. It paints only the rows in view, and paints at most once per frame
-// however many pieces are appended in between.
+// whatever it holds. It paints at most once per frame however many pieces are appended in
+// between, and then only the rows that received text and the caret; it scrolls by moving pixels.
 class Screen : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -125,6 +125,9 @@ private:
     void updateWrapWidth();
     void scheduleFrame();
     void frame();
+    QRect rowsRect(qsizetype from, qsizetype to) const;
+    QRect caretRect(qsizetype row, qreal x) const;
+    QRegion caretChange();
     void syncScrollBar();
     void ensureCaretVisible();
     int pageRows() const;
@@ -143,6 +146,15 @@ private:
     qint64 m_preferredX = -1;
     bool m_caretScrollPending = false;
     bool m_framePending = false;
+    bool m_floodFrame = false; // the pending frame keeps a flood's rhythm
+    qsizetype m_pendingBytes = 0;
+    // What the next frame repaints: everything, or the rows from m_changedFrom on.
+    bool m_repaintAll = true;
+    qsizetype m_changedFrom = -1;
+    qsizetype m_rowsAtFrame = 1;
+    // Where the caret was last drawn, in rows and pixels of the text.
+    qsizetype m_caretRow = 0;
+    qreal m_caretX = 0;
     bool m_caretShown = true;
     bool m_dragging = false;
     std::array<Glyph, 256> m_glyphs;

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -96,20 +97,30 @@ void Screen::updateMetrics()
     const qint32 tabStop = qint32(std::lround(8 * fm.horizontalAdvance(QLatin1Char(' ')) * Unit));
     relayoutKeepingTop([this, &advances, tabStop] { m_model.setLayout(advances, tabStop, wrapWidth()); });
     viewport()->update();
+    caretChange();
 }
 
 void Screen::paintEvent(QPaintEvent *e)
 {
     QPainter p(viewport());
     const int top = topRow();
-    const int first = top + int(e->rect().top() / m_lineHeight);
-    const int last = top + int(e->rect().bottom() / m_lineHeight);
+    // The rows under each exposed rectangle: an old caret at the top and new rows at the bottom
+    // do not make every row between them painted.
+    QList<std::pair<qsizetype, qsizetype>> spans;
+    for (const QRect &r : e->region())
+        spans.append({top + qsizetype(r.top() / m_lineHeight),
+                      top + qsizetype(r.bottom() / m_lineHeight)});
+    std::sort(spans.begin(), spans.end());
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
     GlyphBatch batch;
     batch.buckets.resize(m_rawFonts.size() * GlyphBatch::Colours);
-    for (qsizetype row = first; row <= last && row < m_model.rowCount(); ++row)
-        paintRow(p, batch, row, (row - top) * m_lineHeight, selStart, selEnd);
+    qsizetype next = 0; // the first row not yet painted
+    for (const auto &[first, last] : spans) {
+        for (qsizetype row = std::max(first, next); row <= last && row < m_model.rowCount(); ++row)
+            paintRow(p, batch, row, qreal(row - top) * m_lineHeight, selStart, selEnd);
+        next = std::max(next, last + 1);
+    }
 
     // Selection backgrounds are painted by paintRow; glyphs and frames go on top.
     const QPalette &pal = palette();
@@ -137,13 +148,9 @@ void Screen::paintEvent(QPaintEvent *e)
         p.drawRects(batch.frames[selected].constData(), int(batch.frames[selected].size()));
     }
 
-    if (hasFocus() && m_caretShown) {
-        const qsizetype row = m_model.rowOf(m_cursor);
-        if (row >= top && row <= last) {
-            const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
-            p.fillRect(QRectF(x, (row - top) * m_lineHeight, 1, m_lineHeight),
-                       pal.color(QPalette::Text));
-        }
+    if (hasFocus() && m_caretShown && m_caretRow >= top) {
+        p.fillRect(QRectF(m_caretX, qreal(m_caretRow - top) * m_lineHeight, 1, m_lineHeight),
+                   pal.color(QPalette::Text));
     }
     if (!m_preedit.isEmpty()) {
         // What an input method is composing shows underlined at the caret; it is not text yet.

@@ -1,0 +1,283 @@
+// The window's cost at a real line's speed: the peer tool sends at a UART's pace, in small pieces,
+// while the terminal window shows it; prints the window process's CPU share and the X server's,
+// how long a received piece took to be painted, and how long a typed key took to reach the peer.
+// Meant to run under a real X server: xvfb-run -a -s '-screen 0 1024x768x24 -dpi 96' bench_paced
+// Usage: bench_paced [--rate BPS] [--piece N] [--seconds S] [--case notation-lines|raw-random|..]
+#include "app/form1.h"
+#include "measure.h"
+#include "serial/serialportcontrol.h"
+#include "support/peer.h"
+#include "widgets/screen.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPaintEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// CPU seconds of another process from /proc, or -1.
+double processCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which may hold blanks: state is field 3, utime 14, stime 15.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+// The X server that serves $DISPLAY, found by its command line; 0 when there is none.
+qint64 xServerPid()
+{
+    QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty())
+        return 0;
+    display = display.left(display.indexOf('.') > 0 ? display.indexOf('.') : display.size());
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!number || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> args = cmdline.readAll().split('\0');
+        const QByteArray program = args.value(0).mid(args.value(0).lastIndexOf('/') + 1);
+        if ((program == "Xvfb" || program == "Xorg" || program == "X") && args.contains(display))
+            return pid;
+    }
+    return 0;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double maximum(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+// The delay from a received piece to the screen's next paint of text, and the area painted.
+// A paint a few pixels wide is the caret's blink, not a frame of text.
+class PaintWatch : public QObject
+{
+public:
+    std::vector<double> delaysMs;
+    double area = 0;
+    qint64 paints = 0;
+    qint64 waitingSince = -1;
+    QElapsedTimer clock;
+
+    void received()
+    {
+        if (waitingSince < 0)
+            waitingSince = clock.nsecsElapsed();
+    }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() != QEvent::Paint)
+            return false;
+        const QRegion &region = static_cast<QPaintEvent *>(e)->region();
+        ++paints;
+        for (const QRect &r : region)
+            area += double(r.width()) * r.height();
+        if (waitingSince >= 0 && region.boundingRect().width() > 4) {
+            delaysMs.push_back(double(clock.nsecsElapsed() - waitingSince) / 1e6);
+            waitingSince = -1;
+        }
+        return false;
+    }
+};
+
+// Sleeps in the event loop: a loop of processEvents would spin and be measured as the window's.
+void runFor(qint64 ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(int(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
+{
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("record"));
+    // Enough to last the warm-up, the measured time and the keys.
+    const qint64 total = rate * (seconds + 20);
+    Peer peer({"--wait-open", "--rate", QString::number(rate), "--piece", QString::number(piece),
+               "--flood", QString::number(total), "--pattern", lines ? "text" : "random",
+               "--record", record});
+    if (peer.path().isEmpty())
+        return 2;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QUORLINE_COM1"), peer.path());
+    Form1 form(PortMap::build(env, {}));
+    form.Form_Load();
+    form.show();
+    form.activateWindow();
+    form.chkShowControl->setChecked(notation);
+    // A box (the port failed to open) would wait for a user who is not there.
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, &form, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("bench_paced: the window says: %s\n", qPrintable(box->text()));
+            std::fflush(stdout);
+            std::_Exit(2);
+        }
+    });
+    boxWatch.start(500);
+    form.btnOpen->click();
+    if (!form.MSComm1->portOpen())
+        return 2;
+    // Past start-up and the first screenful, the screen scrolls as it will from now on.
+    runFor(3000);
+
+    PaintWatch watch;
+    watch.clock.start();
+    QObject::connect(form.MSComm1, &SerialPortControl::OnComm, &form,
+                     [&watch] { watch.received(); });
+    form.Text1->viewport()->installEventFilter(&watch);
+    const qint64 xPid = xServerPid();
+    const double xBefore = processCpuSeconds(xPid);
+    const double cpuBefore = cpuSeconds();
+    const qsizetype shownBefore = form.Text1->length();
+    QElapsedTimer wall;
+    wall.start();
+    runFor(qint64(seconds) * 1000);
+    const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double xCpu = processCpuSeconds(xPid) - xBefore;
+    const qsizetype shown = form.Text1->length() - shownBefore;
+    const bool caret = form.Text1->hasFocus();
+    form.Text1->viewport()->removeEventFilter(&watch);
+
+    // Keys while the stream goes on; a watcher thread sees each byte arrive in the peer's record.
+    constexpr int Keys = 20;
+    std::vector<Clock::time_point> pressed;
+    std::vector<Clock::time_point> arrived;
+    std::atomic<bool> stop = false;
+    const QByteArray recordPath = record.toLocal8Bit();
+    std::thread watcher([&arrived, &stop, &recordPath] {
+        while (!stop && arrived.size() < Keys) {
+            struct stat st
+            {
+            };
+            if (::stat(recordPath.constData(), &st) == 0)
+                while (qint64(arrived.size()) < std::min<qint64>(st.st_size, Keys))
+                    arrived.push_back(Clock::now());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, &form, [&form, &pressed, &presser] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, QStringLiteral("k"));
+        pressed.push_back(Clock::now());
+        QApplication::sendEvent(form.Text1, &press);
+        if (pressed.size() >= Keys)
+            presser.stop();
+    });
+    presser.start(150);
+    QElapsedTimer limit;
+    limit.start();
+    while ((presser.isActive() || arrived.size() < pressed.size()) && limit.elapsed() < 20000)
+        runFor(20);
+    stop = true;
+    watcher.join();
+    std::vector<double> keyMs;
+    for (size_t i = 0; i < arrived.size() && i < pressed.size(); ++i)
+        keyMs.push_back(std::chrono::duration<double, std::milli>(arrived[i] - pressed[i]).count());
+
+    std::printf("%-8s %-6s  window %5.2f CPU s = %5.2f%% of a core  X server %s  | %6.0f chars/s "
+                "shown, %5.1f paints/s, %7.0f px/s painted | piece to paint ms median %5.1f max "
+                "%5.1f | key ms median %5.2f max %5.2f (%zu of %d)%s\n",
+                notation ? "notation" : "raw", lines ? "lines" : "random", cpu,
+                100 * cpu / wallSeconds,
+                xCpu >= 0 ? qPrintable(QStringLiteral("%1 CPU s = %2%")
+                                           .arg(xCpu, 5, 'f', 2)
+                                           .arg(100 * xCpu / wallSeconds, 5, 'f', 2))
+                          : "unknown",
+                double(shown) / wallSeconds, double(watch.paints) / wallSeconds,
+                watch.area / wallSeconds, median(watch.delaysMs), maximum(watch.delaysMs),
+                median(keyMs), maximum(keyMs), keyMs.size(), Keys,
+                caret ? "" : "  (screen without focus: no caret)");
+    std::fflush(stdout);
+    return int(keyMs.size()) == Keys ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const auto option = [&args](const QString &name, const QString &fallback) {
+        const qsizetype i = args.indexOf(name);
+        return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
+    };
+    const qint64 rate = option(QStringLiteral("--rate"), QStringLiteral("10472")).toLongLong();
+    const int piece = option(QStringLiteral("--piece"), QStringLiteral("64")).toInt();
+    const int seconds = option(QStringLiteral("--seconds"), QStringLiteral("30")).toInt();
+    const QString only = option(QStringLiteral("--case"), QString());
+    if (rate <= 0 || piece <= 0 || seconds <= 0) {
+        std::fprintf(stderr, "bench_paced: --rate, --piece and --seconds take positive numbers\n");
+        return 2;
+    }
+    if (!only.isEmpty())
+        return pacedCase(only.startsWith(QLatin1String("notation")),
+                         only.endsWith(QLatin1String("lines")), rate, piece, seconds);
+
+    double load[3] = {};
+    if (getloadavg(load, 3) < 0)
+        load[0] = -1;
+    std::printf("paced peer: %lld bytes/s in %d-byte pieces, %d s per case, platform %s, X server "
+                "pid %lld; load average %.2f on %ld cores\n",
+                qlonglong(rate), piece, seconds, qPrintable(QGuiApplication::platformName()),
+                qlonglong(xServerPid()), load[0], sysconf(_SC_NPROCESSORS_ONLN));
+    std::fflush(stdout);
+    int failures = 0;
+    for (const char *name : {"notation-lines", "raw-lines", "notation-random", "raw-random"}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--case", name, "--rate", QString::number(rate), "--piece",
+                     QString::number(piece), "--seconds", QString::number(seconds)});
+        child.waitForFinished(-1);
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+            std::printf("%s: failed (exit %d)\n", name, child.exitCode());
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
