@@ -1,6 +1,7 @@
 // Devices that come and go under the terminal window: a lost port, its return, --reconnect, the
 // port list that follows hot-plug, and devices that are not what they seem. Real ptys throughout.
 
+#include "support/controls.h"
 #include "support/boxanswerer.h"
 #include "support/files.h"
 #include "support/terminal.h"
@@ -12,14 +13,6 @@
 #include <QTextDocument>
 
 namespace {
-
-QStringList entries(const QComboBox *box)
-{
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list;
-}
 
 // What a tooltip shows once Qt has rendered it.
 QString shownTip(const QString &tip)

@@ -3,6 +3,7 @@
 
 #include "app/form1.h"
 #include "serial/serialportcontrol.h"
+#include "support/controls.h"
 #include "support/boxanswerer.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
@@ -27,14 +28,6 @@ std::unique_ptr<Form1> loadedWindow(const QList<QPair<int, QString>> &ports)
     auto window = std::make_unique<Form1>(PortMap::build(portEnvironment(ports), {}));
     window->Form_Load();
     return window;
-}
-
-QStringList entries(const QComboBox *box)
-{
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list;
 }
 
 bool canOpen(const QString &path)

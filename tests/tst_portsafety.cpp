@@ -3,6 +3,7 @@
 
 #include "base/failure.h"
 #include "serial/deviceguard.h"
+#include "support/controls.h"
 #include "support/boxanswerer.h"
 #include "support/files.h"
 #include "support/peer.h"
@@ -25,16 +26,6 @@
 #include <utime.h>
 
 namespace {
-
-QString refusal(SerialPortControl &control)
-{
-    try {
-        control.setPortOpen(true);
-    } catch (const Failure &failure) {
-        return failure.description();
-    }
-    return {};
-}
 
 QString lockOf(const QString &device)
 {

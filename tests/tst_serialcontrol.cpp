@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "serial/serialportcontrol.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/peer.h"
 
@@ -18,16 +19,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QString refusal(SerialPortControl &control)
-{
-    try {
-        control.setPortOpen(true);
-    } catch (const Failure &failure) {
-        return failure.description();
-    }
-    return {};
 }
 
 } // namespace
