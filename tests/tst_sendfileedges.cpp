@@ -140,7 +140,7 @@ private slots:
         window->show();
         window->MSComm1->setCommPort(1);
         window->MSComm1->setPortOpen(true);
-        const QString path = files.file(numberedLines("d", 1000));
+        QString path = files.file(numberedLines("d", 1000));
         window->CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
         onceAtValue(*window, 3, [window] { delete window.data(); });
         BoxAnswerer boxes;
