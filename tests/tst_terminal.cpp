@@ -384,10 +384,13 @@ void TestTerminal::shellAnswers()
 {
     Terminal t({"--exec", "sh"});
     QVERIFY(t.open());
+    // Typed after the shell's first prompt, which otherwise can come between echo and answer.
+    (void)QTest::qWaitFor([&t] { return t.window.Text1->length() > 0; }, 5000);
     QTest::keyClicks(t.window.Text1, "echo hi");
     QTest::keyClick(t.window.Text1, Qt::Key_Return);
     // The shell's terminal echoes the command line; its answer follows on a line of its own.
-    QTRY_VERIFY_WITH_TIMEOUT(t.window.Text1->bytes().contains("echo hi[CR][LF]hi[CR][LF]"), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(t.window.Text1->bytes().contains("echo hi[CR][LF]hi[CR][LF]"),
+                              t.window.Text1->bytes().constData(), 10000);
 }
 
 void TestTerminal::peerVanishes()

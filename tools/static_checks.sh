@@ -56,14 +56,13 @@ fi
 # algorithm, const for handler parameters that the signal fixes, and conditions it believes
 # constant because it cannot see that a yield to the event loop may change them. Its printf
 # argument check takes qint64 for long; the compiler's -Wformat checks printf arguments anyway.
-# QtTest's main macro uses one its Qt configuration does not know: it is given, empty.
 echo "== cppcheck"
 if (cd "$root" && cppcheck --quiet --std=c++20 --language=c++ --library=qt \
     --enable=warning,style,performance,portability --inline-suppr \
     --suppress=missingIncludeSystem --suppress=shadowFunction --suppress=useStlAlgorithm \
     --suppress=constParameter --suppress=knownConditionTrueFalse \
     --suppress=invalidPrintfArgType_sint --suppress=invalidPrintfArgType_uint --error-exitcode=1 -I . \
-    -DQTEST_SET_MAIN_SOURCE_PATH= --template='{file}:{line}: {severity} ({id}): {message}' "${files[@]}"); then
+    --template='{file}:{line}: {severity} ({id}): {message}' "${files[@]}"); then
     echo "clean"
 else
     status=1

@@ -46,7 +46,6 @@ inline int runTests(QObject &test, int argc, char **argv, const QStringList &hea
         App app(argc, argv);                                                                       \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
         TestObject test;                                                                           \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return runTests(test, argc, argv, {__VA_ARGS__});                                          \
     }
 
