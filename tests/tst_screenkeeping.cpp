@@ -1,6 +1,7 @@
 // The screen's rules that need no window: the memory limit, find, and saving its bytes.
 #include "terminal/screenfile.h"
 #include "terminal/screenfind.h"
+#include "support/screenmodel.h"
 #include "terminal/screenmodel.h"
 
 #include <QDir>
@@ -12,15 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-ScreenModel modelWithWidth(qint64 widthPx)
-{
-    ScreenModel m;
-    ScreenModel::Advances adv;
-    adv.fill(ScreenModel::Unit);
-    m.setLayout(adv, 4 * ScreenModel::Unit, widthPx * ScreenModel::Unit);
-    return m;
-}
 
 QList<qint64> rowKeys(const ScreenModel &m)
 {
@@ -72,7 +64,7 @@ void TestScreenKeeping::limitKeepsNewestRows()
     QFETCH(qint64, width);
     QFETCH(int, piece);
     const qint64 limit = 64 * 1024;
-    ScreenModel m = modelWithWidth(width);
+    ScreenModel m = narrowModel(width);
     m.setLimit(limit);
     const QByteArray stream = unit.repeated(10 * limit / unit.size() + 1);
     qint64 dropped = 0;
@@ -87,7 +79,7 @@ void TestScreenKeeping::limitKeepsNewestRows()
     QVERIFY(m.bytes() == stream.right(m.length()));
     QVERIFY(m.footprint() >= limit / 2);
     QVERIFY(trims > 0 && trims <= stream.size() / piece / 4);
-    ScreenModel fresh = modelWithWidth(width);
+    ScreenModel fresh = narrowModel(width);
     fresh.setBytes(m.bytes());
     if (width > 0)
         QCOMPARE(rowKeys(m), rowKeys(fresh));

@@ -1,21 +1,12 @@
 #include "support/files.h"
 #include "support/testmain.h"
+#include "support/screenmodel.h"
 #include "terminal/screenmodel.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 
 namespace {
-
-// Every character one pixel wide, tab stops every four pixels.
-ScreenModel narrowModel(qint64 widthPx)
-{
-    ScreenModel m;
-    ScreenModel::Advances adv;
-    adv.fill(ScreenModel::Unit);
-    m.setLayout(adv, 4 * ScreenModel::Unit, widthPx * ScreenModel::Unit);
-    return m;
-}
 
 QList<QByteArray> rowTexts(const ScreenModel &m)
 {
