@@ -28,6 +28,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -88,22 +90,25 @@ double maximum(const std::vector<double> &values)
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-// The delay from a received piece to the screen's next paint of text, and the area painted.
-// A paint a few pixels wide is the caret's blink, not a frame of text.
+// Paints of the screen: how many, the area, the caret's blinks, and the delay from a byte's
+// arrival in the kernel (stamped by a thread that polls the device) to the first paint of text
+// after the window has read it. A paint a few pixels wide is the caret's blink.
 class PaintWatch : public QObject
 {
 public:
     std::vector<double> delaysMs;
     double area = 0;
     qint64 paints = 0;
-    qint64 waitingSince = -1;
-    QElapsedTimer clock;
+    qint64 blinks = 0;
+    std::atomic<qint64> arrivedNs = -1;
+    qint64 takenNs = -1; // the stamped bytes have been read by the window
 
-    void received()
+    void read()
     {
-        if (waitingSince < 0)
-            waitingSince = clock.nsecsElapsed();
+        if (takenNs < 0)
+            takenNs = arrivedNs;
     }
+
     bool eventFilter(QObject *, QEvent *e) override
     {
         if (e->type() != QEvent::Paint)
@@ -112,13 +117,46 @@ public:
         ++paints;
         for (const QRect &r : region)
             area += double(r.width()) * r.height();
-        if (waitingSince >= 0 && region.boundingRect().width() > 4) {
-            delaysMs.push_back(double(clock.nsecsElapsed() - waitingSince) / 1e6);
-            waitingSince = -1;
+        if (region.boundingRect().width() <= 4) {
+            ++blinks;
+            return false;
+        }
+        if (takenNs >= 0) {
+            delaysMs.push_back(double(nowNs() - takenNs) / 1e6);
+            takenNs = -1;
+            arrivedNs = -1;
         }
         return false;
     }
+
+    static qint64 nowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   Clock::now().time_since_epoch()).count();
+    }
 };
+
+// Stamps the arrival of bytes on the device for the watch: a second descriptor of the same
+// terminal is polled, never read. Only a wait that began before the bytes came counts, so that
+// bytes already waiting are never stamped late; the next stamp waits for the paint.
+void stampArrivals(const QByteArray &device, PaintWatch &watch, const std::atomic<bool> &stop)
+{
+    const int fd = ::open(device.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    while (!stop) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) == 0 && ::poll(&p, 1, 100) == 1) {
+            watch.arrivedNs = PaintWatch::nowNs();
+            while (!stop && watch.arrivedNs >= 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        } else {
+            // Bytes already waiting: let the window take them first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ::close(fd);
+}
 
 // Sleeps in the event loop: a loop of processEvents would spin and be measured as the window's.
 void runFor(qint64 ms)
@@ -163,10 +201,8 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     runFor(3000);
 
     PaintWatch watch;
-    watch.clock.start();
-    QObject::connect(form.MSComm1, &SerialPortControl::OnComm, &form,
-                     [&watch] { watch.received(); });
     form.Text1->viewport()->installEventFilter(&watch);
+    QObject::connect(form.MSComm1, &SerialPortControl::OnComm, &form, [&watch] { watch.read(); });
     const qint64 xPid = xServerPid();
     const double xBefore = processCpuSeconds(xPid);
     const double cpuBefore = cpuSeconds();
@@ -179,13 +215,18 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     const double xCpu = processCpuSeconds(xPid) - xBefore;
     const qsizetype shown = form.Text1->length() - shownBefore;
     const bool caret = form.Text1->hasFocus();
-    form.Text1->viewport()->removeEventFilter(&watch);
+    const qint64 paints = watch.paints;
+    const double area = watch.area;
+    const qint64 blinks = watch.blinks;
 
-    // Keys while the stream goes on; a watcher thread sees each byte arrive in the peer's record.
+    // Keys while the stream goes on; a watcher thread sees each byte arrive in the peer's record,
+    // another stamps the stream's arrivals for the delay to the screen.
     constexpr int Keys = 20;
     std::vector<Clock::time_point> pressed;
     std::vector<Clock::time_point> arrived;
     std::atomic<bool> stop = false;
+    const QByteArray device = peer.path().toLocal8Bit();
+    std::thread stamper([&device, &watch, &stop] { stampArrivals(device, watch, stop); });
     const QByteArray recordPath = record.toLocal8Bit();
     std::thread watcher([&arrived, &stop, &recordPath] {
         while (!stop && arrived.size() < Keys) {
@@ -213,22 +254,25 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
         runFor(20);
     stop = true;
     watcher.join();
+    stamper.join();
+    form.Text1->viewport()->removeEventFilter(&watch);
     std::vector<double> keyMs;
     for (size_t i = 0; i < arrived.size() && i < pressed.size(); ++i)
         keyMs.push_back(std::chrono::duration<double, std::milli>(arrived[i] - pressed[i]).count());
 
     std::printf("%-8s %-6s  window %5.2f CPU s = %5.2f%% of a core  X server %s  | %6.0f chars/s "
-                "shown, %5.1f paints/s, %7.0f px/s painted | piece to paint ms median %5.1f max "
-                "%5.1f | key ms median %5.2f max %5.2f (%zu of %d)%s\n",
+                "shown, %5.1f paints/s, %7.0f px/s painted, caret %3.1f blinks/s | arrival to "
+                "paint ms median %5.1f max %5.1f (%zu) | key ms median %5.2f max %5.2f (%zu of "
+                "%d)%s\n",
                 notation ? "notation" : "raw", lines ? "lines" : "random", cpu,
                 100 * cpu / wallSeconds,
                 xCpu >= 0 ? qPrintable(QStringLiteral("%1 CPU s = %2%")
                                            .arg(xCpu, 5, 'f', 2)
                                            .arg(100 * xCpu / wallSeconds, 5, 'f', 2))
                           : "unknown",
-                double(shown) / wallSeconds, double(watch.paints) / wallSeconds,
-                watch.area / wallSeconds, median(watch.delaysMs), maximum(watch.delaysMs),
-                median(keyMs), maximum(keyMs), keyMs.size(), Keys,
+                double(shown) / wallSeconds, double(paints) / wallSeconds, area / wallSeconds,
+                double(blinks) / wallSeconds, median(watch.delaysMs), maximum(watch.delaysMs),
+                watch.delaysMs.size(), median(keyMs), maximum(keyMs), keyMs.size(), Keys,
                 caret ? "" : "  (screen without focus: no caret)");
     std::fflush(stdout);
     return int(keyMs.size()) == Keys ? 0 : 1;

@@ -7,15 +7,29 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <utility>
+
+namespace {
+// At a line's pace the port is read in batches: after a read the next one waits this long, so
+// that a trickle costs the program one wake-up per batch instead of one per piece the UART hands
+// over. A byte waits at most this long in the kernel, and the screen shows it with the batch.
+constexpr int BatchMs = 36;
+// A read this large means the line runs fast: it is read as it comes, with no pause, and the
+// kernel's buffers never fill while we wait.
+constexpr qint64 BatchBytes = 2048;
+} // namespace
 
 SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     : QObject(parent), m_map(std::move(map)), m_port(this)
 {
     m_settings = LineSettings::parse(m_settingsText);
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortControl::OnComm);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortControl::portReadyRead);
+    m_readPause.setSingleShot(true);
+    m_readPause.setInterval(BatchMs);
+    connect(&m_readPause, &QTimer::timeout, this, [this] { setReading(true); });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
@@ -120,6 +134,7 @@ void SerialPortControl::close()
     if (m_draining)
         return;
     m_dropped = 0;
+    m_readPause.stop();
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -179,6 +194,28 @@ QByteArray SerialPortControl::input()
 qint64 SerialPortControl::bytesToWrite() const
 {
     return m_port.isOpen() ? m_port.bytesToWrite() : 0;
+}
+
+void SerialPortControl::portReadyRead()
+{
+    const qint64 waiting = m_port.bytesAvailable();
+    emit OnComm();
+    if (waiting < BatchBytes && m_port.isOpen() && !m_failed && setReading(false))
+        m_readPause.start();
+}
+
+// Rests or wakes QSerialPort's read notifier; false when it has none (then nothing is paced).
+// The bytes wait in the kernel meanwhile, and the notifier fires at once when woken if any came.
+bool SerialPortControl::setReading(bool on)
+{
+    const auto notifiers = m_port.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier *notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read) {
+            notifier->setEnabled(on);
+            return true;
+        }
+    }
+    return false;
 }
 
 // A vanished device makes QSerialPort raise read errors as fast as it can while the port stays

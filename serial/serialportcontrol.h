@@ -70,6 +70,8 @@ signals:
 private:
     void open();
     void close();
+    void portReadyRead();
+    bool setReading(bool on);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void deviceLost();
     void tryReconnect();
@@ -85,6 +87,7 @@ private:
     bool m_failed = false;
     bool m_reconnect = false;
     QTimer m_reconnectTimer;
+    QTimer m_readPause; // reading rests between the batches of a trickle
     QByteArray m_salvaged;  // received before the device was lost, not read yet
     QString m_lossReport;   // for the next Input, once
     PortLock m_lock;

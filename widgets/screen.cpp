@@ -15,9 +15,12 @@
 namespace {
 // Appends repaint at most this often: a fast stream must not spend its time painting.
 constexpr int FrameMs = 16;
-// A trickle of small pieces is gathered this long into one frame: a line's pace costs little, and
-// a received byte is still on screen within 50 ms.
+// A trickle of small pieces is gathered into a frame this long after the last one: a line's pace
+// costs little, and a received byte is still on screen within 50 ms.
 constexpr int TrickleMs = 36;
+// A frame due this soon is drawn now: the port hands over a trickle in batches on the same beat,
+// and one wake-up for the batch and its frame is cheaper than two.
+constexpr int SlackMs = 5;
 // After a pause this long the first piece shows at once, as a typed key's echo should.
 constexpr int PauseMs = 100;
 // This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
@@ -256,8 +259,8 @@ void Screen::scheduleFrame()
     int delay = 0;
     if (flood)
         delay = since >= FrameMs ? 0 : int(FrameMs - since);
-    else if (since < PauseMs)
-        delay = TrickleMs;
+    else if (since < PauseMs && since < TrickleMs - SlackMs)
+        delay = int(TrickleMs - since);
     m_frameTimer.start(delay, this);
 }
 
