@@ -16,7 +16,7 @@ namespace {
 // At a line's pace the port is read in batches: after a read the next one waits this long, so
 // that a trickle costs the program one wake-up per batch instead of one per piece the UART hands
 // over. A byte waits at most this long in the kernel, and the screen shows it with the batch.
-constexpr int BatchMs = 36;
+constexpr int BatchMs = 40;
 // A read this large means the line runs fast: it is read as it comes, with no pause, and the
 // kernel's buffers never fill while we wait.
 constexpr qint64 BatchBytes = 2048;
@@ -28,6 +28,7 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     m_settings = LineSettings::parse(m_settingsText);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPortControl::portReadyRead);
     m_readPause.setSingleShot(true);
+    m_readPause.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5% early
     m_readPause.setInterval(BatchMs);
     connect(&m_readPause, &QTimer::timeout, this, [this] { setReading(true); });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);

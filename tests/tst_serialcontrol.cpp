@@ -56,6 +56,46 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Failure, control.setOutput("x"));
     }
 
+    // At a line's pace the port is read in batches, one event per batch; a flood is read as it
+    // comes. Either way every byte arrives once, in order.
+    void receivedInBatches_data()
+    {
+        QTest::addColumn<QStringList>("pace");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("pieces"); // 0: a flood, read as fast as it comes
+        QTest::newRow("115200 baud in 64-byte pieces")
+            << QStringList{"--rate", "10472", "--piece", "64"} << 4096 << 64;
+        QTest::newRow("a flood") << QStringList() << 262144 << 0;
+    }
+
+    void receivedInBatches()
+    {
+        QFETCH(QStringList, pace);
+        QFETCH(int, size);
+        QFETCH(int, pieces);
+        TempFiles files;
+        QByteArray sent(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i)
+            sent[i] = char((i * 7 + i / 251) & 0xff);
+        Peer peer(QStringList{"--wait-open", "--send-file", files.file(sent)} + pace);
+        QVERIFY(!peer.path().isEmpty());
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        control.setCommPort(1);
+        control.setSettings("115200,n,8,1");
+        control.setPortOpen(true);
+
+        QByteArray received;
+        int events = 0;
+        connect(&control, &SerialPortControl::OnComm, this, [&] {
+            received += control.input();
+            ++events;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), size, 20000);
+        QCOMPARE(received, sent);
+        if (pieces > 0)
+            QVERIFY2(events * 3 <= pieces, qPrintable(QStringLiteral("%1 events").arg(events)));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<int>("port");

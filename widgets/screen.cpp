@@ -17,7 +17,7 @@ namespace {
 constexpr int FrameMs = 16;
 // A trickle of small pieces is gathered into a frame this long after the last one: a line's pace
 // costs little, and a received byte is still on screen within 50 ms.
-constexpr int TrickleMs = 36;
+constexpr int TrickleMs = 40;
 // A frame due this soon is drawn now: the port hands over a trickle in batches on the same beat,
 // and one wake-up for the batch and its frame is cheaper than two.
 constexpr int SlackMs = 5;
