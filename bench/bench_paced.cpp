@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -102,6 +103,7 @@ public:
     qint64 paints = 0;
     qint64 blinks = 0;
     std::atomic<qint64> arrivedNs = -1;
+    std::atomic<qint64> textPaints = 0;
     qint64 takenNs = -1; // the stamped bytes have been read by the window
 
     void read()
@@ -127,7 +129,16 @@ public:
             takenNs = -1;
             arrivedNs = -1;
         }
+        wakeStamper();
         return false;
+    }
+
+    // The stamper waits for a paint: without a spin, which would cost the window its CPU.
+    void wakeStamper()
+    {
+        ++textPaints;
+        textPaints.notify_all();
+        arrivedNs.notify_all();
     }
 
     static qint64 nowNs()
@@ -147,16 +158,39 @@ void stampArrivals(const QByteArray &device, PaintWatch &watch, const std::atomi
         return;
     while (!stop) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 0) == 0 && ::poll(&p, 1, 100) == 1) {
+        if (::poll(&p, 1, 0) == 1) {
+            // Bytes already waiting since an unknown time: the window's next paint takes them.
+            watch.textPaints.wait(watch.textPaints.load());
+        } else if (::poll(&p, 1, 100) == 1) {
             watch.arrivedNs = PaintWatch::nowNs();
-            while (!stop && watch.arrivedNs >= 0)
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-        } else {
-            // Bytes already waiting: let the window take them first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            watch.arrivedNs.wait(watch.arrivedNs.load());
         }
     }
     ::close(fd);
+}
+
+// The times at which a file grew to each of its first count bytes, seen through inotify.
+void watchGrowth(const QByteArray &path, qsizetype count, std::vector<Clock::time_point> &times,
+                 const std::atomic<bool> &stop)
+{
+    const int in = inotify_init1(IN_CLOEXEC);
+    if (in < 0 || inotify_add_watch(in, path.constData(), IN_MODIFY) < 0)
+        return;
+    while (!stop && qsizetype(times.size()) < count) {
+        pollfd p{in, POLLIN, 0};
+        if (::poll(&p, 1, 100) != 1)
+            continue;
+        char events[4096];
+        if (::read(in, events, sizeof events) <= 0)
+            break;
+        struct stat st
+        {
+        };
+        if (::stat(path.constData(), &st) == 0)
+            while (qsizetype(times.size()) < std::min<qsizetype>(st.st_size, count))
+                times.push_back(Clock::now());
+    }
+    ::close(in);
 }
 
 // Sleeps in the event loop: a loop of processEvents would spin and be measured as the window's.
@@ -229,17 +263,7 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     const QByteArray device = peer.path().toLocal8Bit();
     std::thread stamper([&device, &watch, &stop] { stampArrivals(device, watch, stop); });
     const QByteArray recordPath = record.toLocal8Bit();
-    std::thread watcher([&arrived, &stop, &recordPath] {
-        while (!stop && arrived.size() < Keys) {
-            struct stat st
-            {
-            };
-            if (::stat(recordPath.constData(), &st) == 0)
-                while (qint64(arrived.size()) < std::min<qint64>(st.st_size, Keys))
-                    arrived.push_back(Clock::now());
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
+    std::thread watcher([&arrived, &stop, &recordPath] { watchGrowth(recordPath, Keys, arrived, stop); });
     QTimer presser;
     QObject::connect(&presser, &QTimer::timeout, &form, [&form, &pressed, &presser] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, QStringLiteral("k"));
@@ -254,6 +278,8 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     while ((presser.isActive() || arrived.size() < pressed.size()) && limit.elapsed() < 20000)
         runFor(20);
     stop = true;
+    watch.arrivedNs = -1;
+    watch.wakeStamper();
     watcher.join();
     stamper.join();
     form.Text1->viewport()->removeEventFilter(&watch);

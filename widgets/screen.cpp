@@ -18,9 +18,10 @@ constexpr int FrameMs = 16;
 // A trickle of small pieces is gathered into a frame this long after the last one: a line's pace
 // costs little, and a received byte is still on screen within 50 ms.
 constexpr int TrickleMs = 40;
-// A frame due this soon is drawn now: the port hands over a trickle in batches on the same beat,
-// and one wake-up for the batch and its frame is cheaper than two.
-constexpr int SlackMs = 5;
+// A frame due this soon is drawn now: the port hands over a trickle in batches on about the same
+// beat, and a batch waiting for the last few milliseconds of a frame's beat would both cost a
+// wake-up more and show its bytes that much later.
+constexpr int SlackMs = 10;
 // After a pause this long the first piece shows at once, as a typed key's echo should.
 constexpr int PauseMs = 100;
 // This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
