@@ -160,10 +160,12 @@ void stampArrivals(const QByteArray &device, PaintWatch &watch, const std::atomi
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 0) == 1) {
             // Bytes already waiting since an unknown time: the window's next paint takes them.
-            watch.textPaints.wait(watch.textPaints.load());
+            const qint64 seen = watch.textPaints;
+            watch.textPaints.wait(seen);
         } else if (::poll(&p, 1, 100) == 1) {
-            watch.arrivedNs = PaintWatch::nowNs();
-            watch.arrivedNs.wait(watch.arrivedNs.load());
+            const qint64 stamp = PaintWatch::nowNs();
+            watch.arrivedNs = stamp;
+            watch.arrivedNs.wait(stamp); // until the paint takes it, or the end
         }
     }
     ::close(fd);
