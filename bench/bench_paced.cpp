@@ -27,8 +27,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -102,12 +104,16 @@ public:
     double area = 0;
     qint64 paints = 0;
     qint64 blinks = 0;
-    std::atomic<qint64> arrivedNs = -1;
-    std::atomic<qint64> textPaints = 0;
+    // Shared with the stamping thread, under the mutex.
+    std::mutex mutex;
+    std::condition_variable changed;
+    qint64 arrivedNs = -1; // bytes stamped, not yet painted
+    qint64 textPaints = 0;
     qint64 takenNs = -1; // the stamped bytes have been read by the window
 
     void read()
     {
+        const std::lock_guard lock(mutex);
         if (takenNs < 0)
             takenNs = arrivedNs;
     }
@@ -124,21 +130,17 @@ public:
             ++blinks;
             return false;
         }
-        if (takenNs >= 0) {
-            delaysMs.push_back(double(nowNs() - takenNs) / 1e6);
-            takenNs = -1;
-            arrivedNs = -1;
+        {
+            const std::lock_guard lock(mutex);
+            if (takenNs >= 0) {
+                delaysMs.push_back(double(nowNs() - takenNs) / 1e6);
+                takenNs = -1;
+                arrivedNs = -1;
+            }
+            ++textPaints;
         }
-        wakeStamper();
+        changed.notify_all();
         return false;
-    }
-
-    // The stamper waits for a paint: without a spin, which would cost the window its CPU.
-    void wakeStamper()
-    {
-        ++textPaints;
-        textPaints.notify_all();
-        arrivedNs.notify_all();
     }
 
     static qint64 nowNs()
@@ -156,16 +158,19 @@ void stampArrivals(const QByteArray &device, PaintWatch &watch, const std::atomi
     const int fd = ::open(device.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return;
+    constexpr auto Look = std::chrono::milliseconds(100); // how often the end is looked for
     while (!stop) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 0) == 1) {
             // Bytes already waiting since an unknown time: the window's next paint takes them.
+            std::unique_lock lock(watch.mutex);
             const qint64 seen = watch.textPaints;
-            watch.textPaints.wait(seen);
-        } else if (::poll(&p, 1, 100) == 1) {
-            const qint64 stamp = PaintWatch::nowNs();
-            watch.arrivedNs = stamp;
-            watch.arrivedNs.wait(stamp); // until the paint takes it, or the end
+            watch.changed.wait_for(lock, Look, [&] { return stop || watch.textPaints != seen; });
+        } else if (::poll(&p, 1, int(Look.count())) == 1) {
+            std::unique_lock lock(watch.mutex);
+            watch.arrivedNs = PaintWatch::nowNs();
+            while (!stop && watch.arrivedNs >= 0)
+                watch.changed.wait_for(lock, Look);
         }
     }
     ::close(fd);
@@ -280,8 +285,6 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     while ((presser.isActive() || arrived.size() < pressed.size()) && limit.elapsed() < 20000)
         runFor(20);
     stop = true;
-    watch.arrivedNs = -1;
-    watch.wakeStamper();
     watcher.join();
     stamper.join();
     form.Text1->viewport()->removeEventFilter(&watch);
