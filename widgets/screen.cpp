@@ -22,8 +22,6 @@ constexpr int TrickleMs = 40;
 // beat, and a batch waiting for the last few milliseconds of a frame's beat would both cost a
 // wake-up more and show its bytes that much later.
 constexpr int SlackMs = 10;
-// After a pause this long the first piece shows at once, as a typed key's echo should.
-constexpr int PauseMs = 100;
 // This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
 constexpr qsizetype FloodBytes = 4096;
 constexpr qint32 Unit = ScreenModel::Unit;
@@ -264,8 +262,8 @@ void Screen::scheduleFrame()
     int delay = 0;
     if (flood)
         delay = since >= FrameMs ? 0 : int(FrameMs - since);
-    else if (since < PauseMs && since < TrickleMs - SlackMs)
-        delay = int(TrickleMs - since);
+    else if (since < TrickleMs - SlackMs)
+        delay = int(TrickleMs - since); // after a pause (a typed key's echo) it shows now
     m_frameTimer.start(delay, this);
 }
 
