@@ -30,7 +30,7 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     m_readPause.setSingleShot(true);
     m_readPause.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5% early
     m_readPause.setInterval(BatchMs);
-    connect(&m_readPause, &QTimer::timeout, this, [this] { setReading(true); });
+    connect(&m_readPause, &QTimer::timeout, this, &SerialPortControl::readBatch);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
@@ -136,6 +136,7 @@ void SerialPortControl::close()
         return;
     m_dropped = 0;
     m_readPause.stop();
+    m_port.resting = false;
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -201,8 +202,30 @@ void SerialPortControl::portReadyRead()
 {
     const qint64 waiting = m_port.bytesAvailable();
     emit OnComm();
+    if (m_inBatch) {
+        m_batchBytes = waiting; // readBatch decides what comes next
+        return;
+    }
     if (waiting < BatchBytes && m_port.isOpen() && !m_failed && setReading(false))
         m_readPause.start();
+}
+
+// While a trickle lasts its batches are fetched here and the notifier keeps resting: each change
+// of a notifier wakes the event loop once more, and a batch then costs one poll and one read.
+void SerialPortControl::readBatch()
+{
+    m_inBatch = true;
+    m_batchBytes = 0;
+    const bool read = m_port.waitForReadyRead(0); // emits readyRead if bytes came
+    m_inBatch = false;
+    if (!read && m_port.error() == QSerialPort::TimeoutError)
+        m_port.clearError(); // nothing came: not a fault, and a close's drain looks at it
+    if (!m_port.isOpen() || m_failed)
+        return;
+    if (m_batchBytes > 0 && m_batchBytes < BatchBytes)
+        m_readPause.start();
+    else
+        setReading(true); // quiet or fast: the notifier wakes us for the next byte
 }
 
 // Rests or wakes QSerialPort's read notifier; false when it has none (then nothing is paced).
@@ -213,6 +236,7 @@ bool SerialPortControl::setReading(bool on)
     for (QSocketNotifier *notifier : notifiers) {
         if (notifier->type() == QSocketNotifier::Read) {
             notifier->setEnabled(on);
+            m_port.resting = !on;
             return true;
         }
     }

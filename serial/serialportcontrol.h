@@ -71,6 +71,7 @@ private:
     void open();
     void close();
     void portReadyRead();
+    void readBatch();
     bool setReading(bool on);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void deviceLost();
@@ -78,8 +79,23 @@ private:
     QString portLabel() const;
     int bitsPerByte() const;
 
+    // QSerialPort wakes its read notifier whenever its buffer is read empty; between the batches
+    // of a trickle the notifier must rest, or each batch costs the event loop two more wake-ups.
+    class BatchedPort : public QSerialPort
+    {
+    public:
+        using QSerialPort::QSerialPort;
+        bool resting = false;
+
+    protected:
+        qint64 readData(char *data, qint64 maxSize) override
+        {
+            return resting ? 0 : QSerialPort::readData(data, maxSize);
+        }
+    };
+
     PortMap m_map;
-    QSerialPort m_port;
+    BatchedPort m_port;
     int m_commPort = 1;
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     LineSettings m_settings;
@@ -88,6 +104,8 @@ private:
     bool m_reconnect = false;
     QTimer m_reconnectTimer;
     QTimer m_readPause; // reading rests between the batches of a trickle
+    bool m_inBatch = false;
+    qint64 m_batchBytes = 0; // what the last batch brought
     QByteArray m_salvaged;  // received before the device was lost, not read yet
     QString m_lossReport;   // for the next Input, once
     PortLock m_lock;

@@ -13,6 +13,7 @@
 
 #include <QComboBox>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -261,8 +262,10 @@ private slots:
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("readRate");
         QTest::addColumn<bool>("peerStops");
-        QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2" << "65536" << false;
-        QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2" << "" << true;
+        QTest::addColumn<bool>("peerSpoke"); // the line went quiet after a few bytes came in
+        QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2" << "65536" << false << false;
+        QTest::newRow("slow reader, after bytes came") << (256 << 10) << "115200,n,8,2" << "65536" << false << true;
+        QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2" << "" << true << false;
     }
     void closeDrains()
     {
@@ -270,15 +273,23 @@ private slots:
         QFETCH(QString, settings);
         QFETCH(QString, readRate);
         QFETCH(bool, peerStops);
+        QFETCH(bool, peerSpoke);
         QTemporaryDir dir;
         const QString record = dir.filePath("peer.rec");
         QStringList arguments{"--record", record};
         if (!readRate.isEmpty())
             arguments << "--read-rate" << readRate;
+        if (peerSpoke)
+            arguments << "--wait-open" << "--send" << "hello";
         Peer peer(arguments);
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         control.setSettings(settings);
         QVERIFY(refusal(control).isEmpty());
+        if (peerSpoke) {
+            QSignalSpy heard(&control, &SerialPortControl::OnComm);
+            QVERIFY(heard.wait(5000));
+            QTest::qWait(200); // long enough for the line to count as quiet
+        }
         QByteArray data(bytes, '\0');
         for (int k = 0; k < bytes; ++k)
             data[k] = char(k * 7 + k / 251);
