@@ -294,7 +294,7 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
 
     std::printf("%-8s %-6s  window %5.2f CPU s = %5.2f%% of a core  X server %s  | %6.0f chars/s "
                 "shown, %5.1f paints/s, %7.0f px/s painted, caret %3.1f blinks/s | arrival to "
-                "paint ms median %5.1f max %5.1f (%zu) | key ms median %5.2f max %5.2f (%zu of "
+                "paint ms median %5.1f max %5.1f (%zu, %lld over 50) | key ms median %5.2f max %5.2f (%zu of "
                 "%d)%s\n",
                 notation ? "notation" : "raw", lines ? "lines" : "random", cpu,
                 100 * cpu / wallSeconds,
@@ -304,7 +304,10 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
                           : "unknown",
                 double(shown) / wallSeconds, double(paints) / wallSeconds, area / wallSeconds,
                 double(blinks) / wallSeconds, median(watch.delaysMs), maximum(watch.delaysMs),
-                watch.delaysMs.size(), median(keyMs), maximum(keyMs), keyMs.size(), Keys,
+                watch.delaysMs.size(),
+                qlonglong(std::count_if(watch.delaysMs.begin(), watch.delaysMs.end(),
+                                        [](double ms) { return ms > 50; })),
+                median(keyMs), maximum(keyMs), keyMs.size(), Keys,
                 caret ? "" : "  (screen without focus: no caret)");
     std::fflush(stdout);
     return int(keyMs.size()) == Keys ? 0 : 1;
