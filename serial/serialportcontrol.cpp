@@ -214,6 +214,8 @@ void SerialPortControl::portReadyRead()
 // of a notifier wakes the event loop once more, and a batch then costs one poll and one read.
 void SerialPortControl::readBatch()
 {
+    if (!m_port.isOpen() || m_failed)
+        return; // the device was lost: its own event closes the port
     m_inBatch = true;
     m_batchBytes = 0;
     const bool read = m_port.waitForReadyRead(0); // emits readyRead if bytes came
@@ -266,6 +268,8 @@ void SerialPortControl::deviceLost()
     m_port.close();
     m_port.clearError();
     m_failed = false;
+    m_readPause.stop();
+    m_port.resting = false;
     m_lastError = portLabel() + QStringLiteral(" was disconnected");
     if (m_reconnect)
         m_reconnectTimer.start();
