@@ -17,8 +17,9 @@ namespace {
 // that a trickle costs the program one wake-up per batch instead of one per piece the UART hands
 // over. A byte waits at most this long in the kernel, and the screen shows it with the batch.
 constexpr int BatchMs = 40;
-// A read this large means the line runs fast: it is read as it comes, with no pause, and the
-// kernel's buffers never fill while we wait.
+// More than this in a batch's time means the line runs fast: it is read as it comes, with no
+// pause, and the kernel's buffers never fill while we wait. A flood that the program has caught
+// up with still reads little at a time, but in much less than a batch's time.
 constexpr qint64 BatchBytes = 2048;
 } // namespace
 
@@ -31,6 +32,7 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     m_readPause.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5% early
     m_readPause.setInterval(BatchMs);
     connect(&m_readPause, &QTimer::timeout, this, &SerialPortControl::readBatch);
+    m_sinceRead.start();
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
@@ -104,6 +106,7 @@ void SerialPortControl::open()
     m_lastError.clear();
     m_openBaud = m_settings.baudRate;
     m_openBitsPerByte = bitsPerByte();
+    m_port.resting = false; // a new open makes a new notifier, awake
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString why = m_port.errorString();
         // Qt says "permission" both for a refused access and for a busy device.
@@ -136,7 +139,6 @@ void SerialPortControl::close()
         return;
     m_dropped = 0;
     m_readPause.stop();
-    m_port.resting = false;
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -202,12 +204,10 @@ void SerialPortControl::portReadyRead()
 {
     const qint64 waiting = m_port.bytesAvailable();
     emit OnComm();
-    if (m_inBatch) {
-        m_batchBytes = waiting; // readBatch decides what comes next
-        return;
-    }
-    if (waiting < BatchBytes && m_port.isOpen() && !m_failed && setReading(false))
-        m_readPause.start();
+    if (m_inBatch)
+        m_batchBytes = waiting; // readBatch paces what comes next
+    else
+        pace(waiting);
 }
 
 // While a trickle lasts its batches are fetched here and the notifier keeps resting: each change
@@ -222,12 +222,22 @@ void SerialPortControl::readBatch()
     m_inBatch = false;
     if (!read && m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError(); // nothing came: not a fault, and a close's drain looks at it
+    pace(m_batchBytes);
+}
+
+// After a read: a trickle's next batch waits; nothing (the line went quiet) or a fast line leaves
+// reading to the notifier, which wakes us for the next byte.
+void SerialPortControl::pace(qint64 bytes)
+{
+    const qint64 sinceNs = m_sinceRead.nsecsElapsed();
+    m_sinceRead.restart();
     if (!m_port.isOpen() || m_failed)
         return;
-    if (m_batchBytes > 0 && m_batchBytes < BatchBytes)
+    const bool trickle = bytes > 0 && bytes * BatchMs * 1000000 < BatchBytes * sinceNs;
+    if (trickle != m_port.resting && !setReading(!trickle))
+        return; // no notifier to rest: nothing is paced
+    if (trickle)
         m_readPause.start();
-    else
-        setReading(true); // quiet or fast: the notifier wakes us for the next byte
 }
 
 // Rests or wakes QSerialPort's read notifier; false when it has none (then nothing is paced).
@@ -269,7 +279,6 @@ void SerialPortControl::deviceLost()
     m_port.clearError();
     m_failed = false;
     m_readPause.stop();
-    m_port.resting = false;
     m_lastError = portLabel() + QStringLiteral(" was disconnected");
     if (m_reconnect)
         m_reconnectTimer.start();

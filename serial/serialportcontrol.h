@@ -5,6 +5,7 @@
 #include "serial/portmap.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -72,6 +73,7 @@ private:
     void close();
     void portReadyRead();
     void readBatch();
+    void pace(qint64 bytes);
     bool setReading(bool on);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void deviceLost();
@@ -106,6 +108,7 @@ private:
     QTimer m_readPause; // reading rests between the batches of a trickle
     bool m_inBatch = false;
     qint64 m_batchBytes = 0; // what the last batch brought
+    QElapsedTimer m_sinceRead;
     QByteArray m_salvaged;  // received before the device was lost, not read yet
     QString m_lossReport;   // for the next Input, once
     PortLock m_lock;
