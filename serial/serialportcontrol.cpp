@@ -17,9 +17,9 @@ namespace {
 // that a trickle costs the program one wake-up per batch instead of one per piece the UART hands
 // over. A byte waits at most this long in the kernel, and the screen shows it with the batch.
 constexpr int BatchMs = 40;
-// More than this in a batch's time means the line runs fast: it is read as it comes, with no
-// pause, and the kernel's buffers never fill while we wait. A flood that the program has caught
-// up with still reads little at a time, but in much less than a batch's time.
+// A read this large, or this much in less than a batch's time, means the line runs fast: it is
+// read as it comes, with no pause, and the kernel's buffers never fill while we wait. A flood that
+// the program has caught up with reads little at a time, but in much less than a batch's time.
 constexpr qint64 BatchBytes = 2048;
 } // namespace
 
@@ -233,7 +233,8 @@ void SerialPortControl::pace(qint64 bytes)
     m_sinceRead.restart();
     if (!m_port.isOpen() || m_failed)
         return;
-    const bool trickle = bytes > 0 && bytes * BatchMs * 1000000 < BatchBytes * sinceNs;
+    const bool trickle = bytes > 0 && bytes < BatchBytes
+                         && bytes * BatchMs * 1000000 < BatchBytes * sinceNs;
     if (trickle != m_port.resting && !setReading(!trickle))
         return; // no notifier to rest: nothing is paced
     if (trickle)
