@@ -18,7 +18,8 @@ bool DemoDevice::start()
     m_peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_peer.start(peer, {QStringLiteral("--demo")});
     if (!m_peer.waitForStarted(5000)) {
-        err << "quorline: cannot start the demo device " << peer << ": " << m_peer.errorString() << '\n';
+        err << "quorline: cannot start the demo device " << peer << ": " << m_peer.errorString()
+            << '\n';
         return false;
     }
     while (!m_peer.canReadLine() && m_peer.waitForReadyRead(5000)) {

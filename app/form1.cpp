@@ -2,10 +2,10 @@
 #include "base/failure.h"
 #include "widgets/messagebox.h"
 
+#include "serial/serialportcontrol.h"
 #include "widgets/commondialog.h"
 #include "widgets/form2.h"
 #include "widgets/portcombobox.h"
-#include "serial/serialportcontrol.h"
 #include "widgets/screen.h"
 #include "widgets/twips.h"
 
@@ -22,8 +22,7 @@
 
 namespace {
 
-template <typename W>
-W *named(W *widget, const char *name)
+template <typename W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QLatin1StringView(name));
     return widget;
@@ -36,8 +35,8 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quorline"));
     // Fixed single border: close box and system menu, no minimise or maximise.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(windowFont());
 
     MSComm1 = named(new SerialPortControl(std::move(ports), this), "MSComm1");
@@ -96,7 +95,8 @@ void Form1::createControls()
     place(HelpFrame, 480, 120, 7935, 3975);
     HelpFrame->hide();
 
-    Helpbox = named(new QPlainTextEdit(QStringLiteral("Help.txt file not found"), HelpFrame), "Helpbox");
+    Helpbox =
+        named(new QPlainTextEdit(QStringLiteral("Help.txt file not found"), HelpFrame), "Helpbox");
     Helpbox->setFont(standInFont(9.75));
     Helpbox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     place(Helpbox, 120, 360, 7695, 3255);
@@ -109,9 +109,8 @@ void Form1::createControls()
 
     const auto combo = [this, client](const char *name, const char *text) {
         // The port list's box also says when it drops down; the others are plain boxes.
-        QComboBox *box = named(qstrcmp(name, "cboPort") == 0 ? new PortComboBox(client)
-                                                             : new QComboBox(client),
-                               name);
+        QComboBox *box = named(
+            qstrcmp(name, "cboPort") == 0 ? new PortComboBox(client) : new QComboBox(client), name);
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setEditText(QLatin1StringView(text));
@@ -165,8 +164,8 @@ void Form1::createControls()
                        static_cast<QWidget *>(ProgressBar1), static_cast<QWidget *>(pcntlabel)})
         w->setFocusPolicy(Qt::NoFocus);
     Text1->setFocusPolicy(Qt::StrongFocus);
-    const QList<QWidget *> tabOrder{chkShowControl, cboPort,   cboBaud,  btnOpen,  chkDuplex,
-                                    btnClose,       Text1,     Helpbox,  Command1, cboParity};
+    const QList<QWidget *> tabOrder{chkShowControl, cboPort, cboBaud, btnOpen,  chkDuplex,
+                                    btnClose,       Text1,   Helpbox, Command1, cboParity};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }

@@ -1,6 +1,6 @@
 #include "app/form1.h"
-#include "widgets/messagebox.h"
 #include "serial/serialportcontrol.h"
+#include "widgets/messagebox.h"
 #include "widgets/screen.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "base/failure.h"
 #include "app/form1.h"
-#include "widgets/messagebox.h"
+#include "base/failure.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
+#include "widgets/messagebox.h"
 #include "widgets/screen.h"
 
 #include <QComboBox>
@@ -16,7 +16,8 @@ void Form1::btnOpen_clicked()
             btnOpen->setEnabled(true);
         }
         const int index = cboPort->currentIndex();
-        MSComm1->setCommPort(index < 0 ? 0 : PortChoice::portNumberOfEntry(cboPort->itemText(index)));
+        MSComm1->setCommPort(index < 0 ? 0
+                                       : PortChoice::portNumberOfEntry(cboPort->itemText(index)));
         MSComm1->setSettings(
             PortChoice::settingsString(cboBaud->currentIndex(), cboParity->currentIndex()));
         MSComm1->setPortOpen(true);

@@ -1,7 +1,7 @@
-#include "base/failure.h"
 #include "app/form1.h"
-#include "widgets/messagebox.h"
+#include "base/failure.h"
 #include "serial/serialportcontrol.h"
+#include "widgets/messagebox.h"
 #include "widgets/screen.h"
 
 #include <QCheckBox>

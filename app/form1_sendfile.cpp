@@ -1,9 +1,9 @@
 #include "app/form1.h"
-#include "widgets/messagebox.h"
-#include "widgets/commondialog.h"
 #include "filesend/linereader.h"
 #include "filesend/progresstext.h"
 #include "serial/serialportcontrol.h"
+#include "widgets/commondialog.h"
+#include "widgets/messagebox.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -32,7 +32,8 @@ void Form1::Form_Load()
         return QString();
     };
     // Each is tried as it stands: a missing device's own open says why it failed.
-    showPortList(PortList::refresh({}, 0, MSComm1->portMap(), [](int) { return QString(); }, probe));
+    showPortList(PortList::refresh(
+        {}, 0, MSComm1->portMap(), [](int) { return QString(); }, probe));
 
     cboParity->addItems(PortChoice::parityEntries());
     cboParity->setCurrentIndex(PortChoice::DefaultParityPosition);

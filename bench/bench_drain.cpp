@@ -55,8 +55,8 @@ int main(int argc, char *argv[])
         const qint64 took = clock.elapsed();
         if (c.peerStops)
             ::kill(pid_t(peer.processId()), SIGCONT);
-        std::printf("%-22s %9lld %10lld %10lld %10lld\n", c.name, c.baud, drainBoundMs(bytes, c.baud, 11), took,
-                    control.droppedOnClose());
+        std::printf("%-22s %9lld %10lld %10lld %10lld\n", c.name, c.baud,
+                    drainBoundMs(bytes, c.baud, 11), took, control.droppedOnClose());
         peer.terminate();
         peer.waitForFinished(5000);
     }

@@ -30,8 +30,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -55,8 +55,7 @@ double processCpuSeconds(qint64 pid)
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 13)
         return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The X server that serves $DISPLAY, found by its command line; 0 when there is none.
@@ -145,8 +144,8 @@ public:
 
     static qint64 nowNs()
     {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   Clock::now().time_since_epoch()).count();
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
     }
 };
 
@@ -270,7 +269,8 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     const QByteArray device = peer.path().toLocal8Bit();
     std::thread stamper([&device, &watch, &stop] { stampArrivals(device, watch, stop); });
     const QByteArray recordPath = record.toLocal8Bit();
-    std::thread watcher([&arrived, &stop, &recordPath] { watchGrowth(recordPath, Keys, arrived, stop); });
+    std::thread watcher(
+        [&arrived, &stop, &recordPath] { watchGrowth(recordPath, Keys, arrived, stop); });
     QTimer presser;
     QObject::connect(&presser, &QTimer::timeout, &form, [&form, &pressed, &presser] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, QStringLiteral("k"));
@@ -294,7 +294,8 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
 
     std::printf("%-8s %-6s  window %5.2f CPU s = %5.2f%% of a core  X server %s  | %6.0f chars/s "
                 "shown, %5.1f paints/s, %7.0f px/s painted, caret %3.1f blinks/s | arrival to "
-                "paint ms median %5.1f max %5.1f (%zu, %lld over 50) | key ms median %5.2f max %5.2f (%zu of "
+                "paint ms median %5.1f max %5.1f (%zu, %lld over 50) | key ms median %5.2f max "
+                "%5.2f (%zu of "
                 "%d)%s\n",
                 notation ? "notation" : "raw", lines ? "lines" : "random", cpu,
                 100 * cpu / wallSeconds,
@@ -364,7 +365,8 @@ int main(int argc, char *argv[])
             std::fflush(stdout);
             const qsizetype at = out.indexOf("% of a core");
             if (at > 0)
-                shares[c].push_back(out.left(at).mid(out.lastIndexOf('=', at) + 1).trimmed().toDouble());
+                shares[c].push_back(
+                    out.left(at).mid(out.lastIndexOf('=', at) + 1).trimmed().toDouble());
             if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
                 std::printf("%s: failed (exit %d)\n", qPrintable(cases[c]), child.exitCode());
                 ++failures;

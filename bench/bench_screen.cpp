@@ -210,8 +210,8 @@ void screenCase(Pattern pattern, qsizetype piece, qsizetype total)
         }
         std::printf("    find at the end of %lld MB (%s): %.1f ms, found %s; %lld MB dropped by "
                     "the limit\n",
-                    (long long)(screen.length() / MB), matchCase ? "match case" : "any case",
-                    best, at == screen.length() - 17 ? "there" : "WRONG",
+                    (long long)(screen.length() / MB), matchCase ? "match case" : "any case", best,
+                    at == screen.length() - 17 ? "there" : "WRONG",
                     (long long)(screen.droppedTotal() / MB));
     }
 }

@@ -6,8 +6,8 @@
 // bench_sendfile count [MEGABYTES]    the line count alone, from the page cache (default 1024 MB)
 
 #include "app/form1.h"
-#include "measure.h"
 #include "filesend/linereader.h"
+#include "measure.h"
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
 #include "widgets/commondialog.h"

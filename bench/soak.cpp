@@ -15,8 +15,8 @@
 #include "app/form1.h"
 #include "measure.h"
 #include "serial/portmap.h"
-#include "support/peer.h"
 #include "serial/serialportcontrol.h"
+#include "support/peer.h"
 #include "widgets/screen.h"
 
 #include <QApplication>
@@ -122,10 +122,17 @@ int main(int argc, char *argv[])
         if (!part.open(QIODevice::WriteOnly) || part.write(sent.mid(sessions * share, share)) < 0)
             return false;
         part.close();
-        QStringList arguments{QStringLiteral("--wait-open"), QStringLiteral("--delay"),
-                              QStringLiteral("1000"), QStringLiteral("--rate"), QString::number(rate),
-                              QStringLiteral("--send-file"), slice, QStringLiteral("--record"),
-                              recordPath, QStringLiteral("--link"), link};
+        QStringList arguments{QStringLiteral("--wait-open"),
+                              QStringLiteral("--delay"),
+                              QStringLiteral("1000"),
+                              QStringLiteral("--rate"),
+                              QString::number(rate),
+                              QStringLiteral("--send-file"),
+                              slice,
+                              QStringLiteral("--record"),
+                              recordPath,
+                              QStringLiteral("--link"),
+                              link};
         if (replug > 0)
             arguments << QStringLiteral("--exit-after-send");
         ++sessions;
@@ -286,11 +293,13 @@ int main(int argc, char *argv[])
     check.setInterval(200);
     // Unplugged, each period sends for 4/5 of its time: the run takes a quarter longer.
     const qint64 runSeconds = replug > 0 ? seconds * 5 / 4 + replug : seconds;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&window, &expected, &clock, runSeconds, &loop] {
-        const bool done = window.Text1->length() >= expected.size();
-        if ((clock.elapsed() >= runSeconds * 1000 && done) || clock.elapsed() >= (runSeconds + 60) * 1000)
-            loop.quit();
-    });
+    QObject::connect(&check, &QTimer::timeout, &loop,
+                     [&window, &expected, &clock, runSeconds, &loop] {
+                         const bool done = window.Text1->length() >= expected.size();
+                         if ((clock.elapsed() >= runSeconds * 1000 && done) ||
+                             clock.elapsed() >= (runSeconds + 60) * 1000)
+                             loop.quit();
+                     });
     check.start();
     loop.exec();
     typing.stop();

@@ -22,7 +22,7 @@ namespace deviceguard {
 namespace {
 
 constexpr long DevptsMagic = 0x1cd1;
-constexpr unsigned TtyAuxMajor = 5;    // /dev/tty, /dev/console, /dev/ptmx
+constexpr unsigned TtyAuxMajor = 5; // /dev/tty, /dev/console, /dev/ptmx
 constexpr unsigned VirtualConsoleMajor = 4;
 constexpr unsigned FirstSerialMinor = 64; // below it, major 4 is the virtual consoles
 
@@ -33,7 +33,9 @@ QString errnoText(int error)
 
 bool sameTerminal(dev_t device, int fd)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::isatty(fd) && ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
 }
 
@@ -43,9 +45,9 @@ pid_t flockHolder(dev_t dev, ino_t ino)
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly))
         return 0;
-    const QByteArray id = QByteArray::number(major(dev), 16).rightJustified(2, '0') + ':'
-                          + QByteArray::number(minor(dev), 16).rightJustified(2, '0') + ':'
-                          + QByteArray::number(quint64(ino));
+    const QByteArray id = QByteArray::number(major(dev), 16).rightJustified(2, '0') + ':' +
+                          QByteArray::number(minor(dev), 16).rightJustified(2, '0') + ':' +
+                          QByteArray::number(quint64(ino));
     // /proc files report no size: read to the end rather than ask whether we are there.
     for (const QByteArray &line : locks.readAll().split('\n')) {
         const QList<QByteArray> f = line.simplified().split(' ');
@@ -82,13 +84,16 @@ dev_t controllingTerminal()
     if (fields.size() < 5)
         return 0;
     const unsigned ttyNr = fields[4].toUInt();
-    return ttyNr == 0 ? 0 : makedev((ttyNr >> 8) & 0xfff, (ttyNr & 0xff) | ((ttyNr >> 12) & 0xfff00));
+    return ttyNr == 0 ? 0
+                      : makedev((ttyNr >> 8) & 0xfff, (ttyNr & 0xff) | ((ttyNr >> 12) & 0xfff00));
 }
 
 dev_t checkSerialDevice(const QString &canonical, const QString &shown)
 {
     const QByteArray name = QFile::encodeName(canonical);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(name.constData(), &st) != 0)
         throw Failure(QStringLiteral("%1: %2").arg(shown, errnoText(errno)));
     if (S_ISDIR(st.st_mode))
@@ -100,20 +105,25 @@ dev_t checkSerialDevice(const QString &canonical, const QString &shown)
 
     const dev_t device = st.st_rdev;
     const dev_t controlling = controllingTerminal();
-    const bool ownTerminal = device == makedev(TtyAuxMajor, 0) || (controlling != 0 && device == controlling)
-                             || sameTerminal(device, 0) || sameTerminal(device, 1) || sameTerminal(device, 2);
+    const bool ownTerminal =
+        device == makedev(TtyAuxMajor, 0) || (controlling != 0 && device == controlling) ||
+        sameTerminal(device, 0) || sameTerminal(device, 1) || sameTerminal(device, 2);
     if (ownTerminal)
-        throw Failure(QStringLiteral("%1 is the terminal this program runs in, not a serial port").arg(shown));
+        throw Failure(QStringLiteral("%1 is the terminal this program runs in, not a serial port")
+                          .arg(shown));
     if (major(device) == TtyAuxMajor)
         throw Failure(QStringLiteral("%1 is not a serial device").arg(shown));
     if (major(device) == VirtualConsoleMajor && minor(device) < FirstSerialMinor)
         throw Failure(QStringLiteral("%1 is a virtual console, not a serial device").arg(shown));
 
     // Pseudo-terminals have no entry under /sys; their file system says what they are.
-    struct statfs fs{};
+    struct statfs fs
+    {
+    };
     if (::statfs(name.constData(), &fs) == 0 && fs.f_type == DevptsMagic)
         return device;
-    const QString subsystem = QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(device)).arg(minor(device));
+    const QString subsystem =
+        QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(device)).arg(minor(device));
     if (QFileInfo(QFileInfo(subsystem).symLinkTarget()).fileName() != u"tty")
         throw Failure(QStringLiteral("%1 is not a serial device").arg(shown));
     return device;
@@ -131,13 +141,16 @@ void flockDevice(int fd, const QString &shown)
         return;
     if (errno != EWOULDBLOCK)
         throw Failure(QStringLiteral("%1 cannot be locked: %2").arg(shown, errnoText(errno)));
-    struct stat st{};
+    struct stat st
+    {
+    };
     const pid_t holder = ::fstat(fd, &st) == 0 ? flockHolder(st.st_dev, st.st_ino) : 0;
     // The process that took the lock may have handed it on and gone.
     if (holder > 0 && portlock::processAlive(holder))
         throw Failure(QStringLiteral("%1: in use by %2 (it holds a lock on the device)")
                           .arg(shown, portlock::describeProcess(holder)));
-    throw Failure(QStringLiteral("%1: in use by another program (it holds a lock on the device)").arg(shown));
+    throw Failure(
+        QStringLiteral("%1: in use by another program (it holds a lock on the device)").arg(shown));
 }
 
 bool speedTaken(qint64 requested, qint64 actual)

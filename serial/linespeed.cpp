@@ -7,7 +7,9 @@
 
 qint64 deviceguard::lineSpeed(int fd)
 {
-    struct termios2 tio{};
+    struct termios2 tio
+    {
+    };
     if (::ioctl(fd, TCGETS2, &tio) != 0)
         return 0;
     return qint64(tio.c_ospeed);

@@ -18,13 +18,15 @@ QString describe(const Facts &facts, const QString &systemText)
 {
     if (facts.permissionDenied && !facts.group.isEmpty() && facts.group != u"root") {
         if (!facts.listedInGroup)
-            return QStringLiteral("%1: permission denied. The device belongs to the group %2, and you "
-                                  "are not in it. Add yourself with: sudo adduser $USER %2, then "
-                                  "log out and in again.")
+            return QStringLiteral(
+                       "%1: permission denied. The device belongs to the group %2, and you "
+                       "are not in it. Add yourself with: sudo adduser $USER %2, then "
+                       "log out and in again.")
                 .arg(facts.path, facts.group);
         if (!facts.sessionHasGroup)
-            return QStringLiteral("%1: permission denied. You are in the group %2, but this session "
-                                  "started before you were added: log out and in again.")
+            return QStringLiteral(
+                       "%1: permission denied. You are in the group %2, but this session "
+                       "started before you were added: log out and in again.")
                 .arg(facts.path, facts.group);
     }
     if (!facts.holders.isEmpty()) {
@@ -34,11 +36,13 @@ QString describe(const Facts &facts, const QString &systemText)
             names.append(QStringLiteral("PID %1 (%2)").arg(holder.pid).arg(holder.program));
             modemManager = modemManager || holder.program == u"ModemManager";
         }
-        QString text = QStringLiteral("%1 is in use by %2.").arg(facts.path, names.join(QStringLiteral(", ")));
+        QString text =
+            QStringLiteral("%1 is in use by %2.").arg(facts.path, names.join(QStringLiteral(", ")));
         if (modemManager)
-            text += QStringLiteral(" ModemManager tries every new ttyACM device as a modem: wait a "
-                                   "few seconds and try again, or stop it with: sudo systemctl stop "
-                                   "ModemManager.");
+            text +=
+                QStringLiteral(" ModemManager tries every new ttyACM device as a modem: wait a "
+                               "few seconds and try again, or stop it with: sudo systemctl stop "
+                               "ModemManager.");
         return text;
     }
     return facts.path + QStringLiteral(": ") + systemText;
@@ -49,11 +53,13 @@ Facts gather(const QString &path, bool busy)
     Facts facts;
     facts.path = path;
     const QByteArray local = QFile::encodeName(path);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(local.constData(), &st) != 0)
         return facts;
-    facts.permissionDenied = ::faccessat(AT_FDCWD, local.constData(), R_OK | W_OK, AT_EACCESS) != 0
-                             && errno == EACCES;
+    facts.permissionDenied =
+        ::faccessat(AT_FDCWD, local.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES;
     if (facts.permissionDenied) {
         if (const group *g = ::getgrgid(st.st_gid)) {
             facts.group = QString::fromLocal8Bit(g->gr_name);
@@ -78,20 +84,26 @@ Facts gather(const QString &path, bool busy)
 QList<Holder> holdersOf(const QString &path)
 {
     QList<Holder> holders;
-    struct stat device{};
+    struct stat device
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
         return holders;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &name : pids) {
         bool ok = false;
         const qint64 pid = name.toLongLong(&ok);
         if (!ok || pid == ::getpid())
             continue;
         const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
-        for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            struct stat st{};
-            if (::stat(QFile::encodeName(fds + u'/' + fd).constData(), &st) != 0
-                || !S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev)
+        for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System |
+                                                     QDir::Hidden | QDir::NoDotAndDotDot)) {
+            struct stat st
+            {
+            };
+            if (::stat(QFile::encodeName(fds + u'/' + fd).constData(), &st) != 0 ||
+                !S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev)
                 continue;
             QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
             const QString program = comm.open(QIODevice::ReadOnly)

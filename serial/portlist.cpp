@@ -12,10 +12,9 @@ Look refresh(const QList<int> &listed, int openNumber, const PortMap &map,
         const int n = it.key();
         const QString name = PortChoice::portEntry(n) + QStringLiteral(" ") + deviceLabel(*it);
         if (n > PortChoice::LastPort) {
-            look.refusals.append(
-                name + QStringLiteral(": only COM%1 to COM%2 can be listed")
-                           .arg(PortChoice::FirstPort)
-                           .arg(PortChoice::LastPort));
+            look.refusals.append(name + QStringLiteral(": only COM%1 to COM%2 can be listed")
+                                            .arg(PortChoice::FirstPort)
+                                            .arg(PortChoice::LastPort));
             continue;
         }
         if (n == openNumber) {
@@ -57,9 +56,9 @@ QString deviceLabel(const PortDevice &device)
             c = QChar(char16_t(0x2400 + u)); // the control pictures
         else if (u == 0x7f)
             c = QChar(char16_t(0x2421));
-        else if ((u >= 0x80 && u < 0xa0) || c.category() == QChar::Other_Format
-                 || c.category() == QChar::Separator_Line
-                 || c.category() == QChar::Separator_Paragraph)
+        else if ((u >= 0x80 && u < 0xa0) || c.category() == QChar::Other_Format ||
+                 c.category() == QChar::Separator_Line ||
+                 c.category() == QChar::Separator_Paragraph)
             c = QChar(char16_t(0xfffd));
     }
     return text;
@@ -67,7 +66,8 @@ QString deviceLabel(const PortDevice &device)
 
 QString plainToolTip(const QString &text)
 {
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
 }
 
 } // namespace PortList

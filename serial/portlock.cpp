@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
@@ -96,10 +96,13 @@ FoundLock inspect(const QString &path)
             return found;
         found.kind = FoundLock::Kind::Unreadable;
         found.why = errno == ELOOP ? QStringLiteral("it is a symbolic link")
-                                   : QStringLiteral("it cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                                   : QStringLiteral("it cannot be read: %1")
+                                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return found;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     char buf[64];
     ssize_t n = -1;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
@@ -115,7 +118,8 @@ FoundLock inspect(const QString &path)
     }
     if (n < 0) {
         found.kind = FoundLock::Kind::Unreadable;
-        found.why = QStringLiteral("it cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(readError)));
+        found.why = QStringLiteral("it cannot be read: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(readError)));
         return found;
     }
     const auto pid = portlock::lockPid(QByteArrayView(buf, n));
@@ -132,7 +136,9 @@ FoundLock inspect(const QString &path)
 // Removes a dead process's lock only if the name still holds the very file that was read.
 void removeIfSame(const QString &path, const FoundLock &found)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     const QByteArray name = QFile::encodeName(path);
     if (::lstat(name.constData(), &st) == 0 && st.st_dev == found.dev && st.st_ino == found.ino)
         ::unlink(name.constData());
@@ -140,7 +146,8 @@ void removeIfSame(const QString &path, const FoundLock &found)
 
 } // namespace
 
-void PortLock::acquire(const QString &canonicalDevice, const QString &shown, const QString &directory)
+void PortLock::acquire(const QString &canonicalDevice, const QString &shown,
+                       const QString &directory)
 {
     release();
     // Without a lock directory we can write, the flock on the device still guards the line.
@@ -149,13 +156,15 @@ void PortLock::acquire(const QString &canonicalDevice, const QString &shown, con
     const QString path = directory + u'/' + portlock::lockName(canonicalDevice);
     const QByteArray name = QFile::encodeName(path);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             const QByteArray text = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
             if (::write(fd, text.constData(), size_t(text.size())) != text.size()) {
                 ::close(fd);
                 ::unlink(name.constData());
-                throw Failure(QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
+                throw Failure(
+                    QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
             }
             ::flock(fd, LOCK_EX | LOCK_NB);
             m_fd = fd;
@@ -172,8 +181,10 @@ void PortLock::acquire(const QString &canonicalDevice, const QString &shown, con
                               .arg(shown, portlock::describeProcess(found.pid), path));
         case FoundLock::Kind::Unreadable:
             // It may be another program's lock being written, or a form we do not know.
-            throw Failure(QStringLiteral("%1: locked by %2, but %3; remove that file if no program uses the device")
-                              .arg(shown, path, found.why));
+            throw Failure(
+                QStringLiteral(
+                    "%1: locked by %2, but %3; remove that file if no program uses the device")
+                    .arg(shown, path, found.why));
         case FoundLock::Kind::Dead:
             removeIfSame(path, found);
             break;
@@ -189,11 +200,15 @@ void PortLock::release()
     if (m_fd < 0)
         return;
     // Remove the name only while it is still our file.
-    struct stat ours{};
-    struct stat named{};
+    struct stat ours
+    {
+    };
+    struct stat named
+    {
+    };
     const QByteArray name = QFile::encodeName(m_path);
-    if (::fstat(m_fd, &ours) == 0 && ::lstat(name.constData(), &named) == 0
-        && ours.st_dev == named.st_dev && ours.st_ino == named.st_ino)
+    if (::fstat(m_fd, &ours) == 0 && ::lstat(name.constData(), &named) == 0 &&
+        ours.st_dev == named.st_dev && ours.st_ino == named.st_ino)
         ::unlink(name.constData());
     ::close(m_fd);
     m_fd = -1;

@@ -1,8 +1,8 @@
 #include "serial/serialportcontrol.h"
 
 #include "base/failure.h"
-#include "serial/openadvice.h"
 #include "serial/deviceguard.h"
+#include "serial/openadvice.h"
 #include "serial/portdrain.h"
 
 #include <QCoreApplication>
@@ -80,7 +80,8 @@ void SerialPortControl::open()
     if (m_port.isOpen())
         throw Failure(QStringLiteral("COM%1 is already open").arg(m_commPort));
     if (m_commPort < 1)
-        throw Failure(QStringLiteral("Port number %1 is not valid: ports are numbered from 1").arg(m_commPort));
+        throw Failure(QStringLiteral("Port number %1 is not valid: ports are numbered from 1")
+                          .arg(m_commPort));
     const auto device = m_map.device(m_commPort);
     if (!device)
         throw Failure(QStringLiteral("COM%1 has no device").arg(m_commPort));
@@ -91,7 +92,8 @@ void SerialPortControl::open()
 
     // termios has no 1.5 stop bits; QSerialPort would quietly open with another setting.
     if (m_settings.stopBits == QSerialPort::OneAndHalfStop)
-        throw Failure(QStringLiteral("%1: 1.5 stop bits are not supported on this system").arg(device->path));
+        throw Failure(
+            QStringLiteral("%1: 1.5 stop bits are not supported on this system").arg(device->path));
 
     m_lock.acquire(real, device->path);
     // QSerialPort takes a lock of its own, and deletes other programs' locks it takes as stale;
@@ -123,7 +125,9 @@ void SerialPortControl::open()
         const qint64 speed = deviceguard::lineSpeed(fd);
         if (!deviceguard::speedTaken(m_settings.baudRate, speed))
             throw Failure(QStringLiteral("%1: the device cannot run at %2 baud (it set %3)")
-                              .arg(device->path).arg(m_settings.baudRate).arg(speed));
+                              .arg(device->path)
+                              .arg(m_settings.baudRate)
+                              .arg(speed));
     } catch (...) {
         m_port.close();
         m_port.clearError();
@@ -233,8 +237,8 @@ void SerialPortControl::pace(qint64 bytes)
     m_sinceRead.restart();
     if (!m_port.isOpen() || m_failed)
         return;
-    const bool trickle = bytes > 0 && bytes < BatchBytes
-                         && bytes * BatchMs * 1000000 < BatchBytes * sinceNs;
+    const bool trickle =
+        bytes > 0 && bytes < BatchBytes && bytes * BatchMs * 1000000 < BatchBytes * sinceNs;
     if (trickle != m_port.resting && !setReading(!trickle))
         return; // no notifier to rest: nothing is paced
     if (trickle)
@@ -261,8 +265,8 @@ bool SerialPortControl::setReading(bool on)
 // waits for the event loop: QSerialPort is still inside its own notifier when it reports.
 void SerialPortControl::portErrorOccurred(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError
-        && error != QSerialPort::ResourceError)
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
+        error != QSerialPort::ResourceError)
         return;
     if (!m_port.isOpen() || m_failed)
         return;

@@ -109,8 +109,8 @@ private:
     bool m_inBatch = false;
     qint64 m_batchBytes = 0; // what the last batch brought
     QElapsedTimer m_sinceRead;
-    QByteArray m_salvaged;  // received before the device was lost, not read yet
-    QString m_lossReport;   // for the next Input, once
+    QByteArray m_salvaged; // received before the device was lost, not read yet
+    QString m_lossReport;  // for the next Input, once
     PortLock m_lock;
     qint64 m_dropped = 0;
     bool m_draining = false;

@@ -28,10 +28,11 @@ void tst_captions::captionFits_data()
     m_form2.Form_Load();
     m_form1.pcntlabel->setText(QStringLiteral("100%")); // its widest text during a send
     QCOMPARE(m_form1.logicalDpiX(), 96);
-    for (QWidget *w : {static_cast<QWidget *>(m_form1.btnOpen), static_cast<QWidget *>(m_form1.btnClose),
-                       static_cast<QWidget *>(m_form1.Command1), static_cast<QWidget *>(m_form1.chkShowControl),
-                       static_cast<QWidget *>(m_form1.chkDuplex), static_cast<QWidget *>(m_form1.ProgressLabel),
-                       static_cast<QWidget *>(m_form1.pcntlabel)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_form1.btnOpen), static_cast<QWidget *>(m_form1.btnClose),
+          static_cast<QWidget *>(m_form1.Command1), static_cast<QWidget *>(m_form1.chkShowControl),
+          static_cast<QWidget *>(m_form1.chkDuplex), static_cast<QWidget *>(m_form1.ProgressLabel),
+          static_cast<QWidget *>(m_form1.pcntlabel)})
         QTest::newRow(qPrintable(w->objectName())) << w;
     for (QLabel *l : m_form2.findChildren<QLabel *>())
         QTest::newRow(qPrintable(l->objectName())) << static_cast<QWidget *>(l);
@@ -49,15 +50,19 @@ void tst_captions::captionFits()
         QStyleOptionButton option;
         option.initFrom(button);
         need = fm.size(Qt::TextShowMnemonic, button->text());
-        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).size();
+        room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).size();
     } else if (qobject_cast<QCheckBox *>(control)) {
         need.setHeight(fm.height()); // the indicator may overhang; the caption must not
     } else if (auto *label = qobject_cast<QLabel *>(control); label->wordWrap()) {
         need = QSize(label->width(), label->heightForWidth(label->width()));
     }
     const QString text = QStringLiteral("needs %1x%2, has %3x%4 in %5")
-                             .arg(need.width()).arg(need.height()).arg(room.width())
-                             .arg(room.height()).arg(QFontInfo(control->font()).family());
+                             .arg(need.width())
+                             .arg(need.height())
+                             .arg(room.width())
+                             .arg(room.height())
+                             .arg(QFontInfo(control->font()).family());
     qInfo("%s", qPrintable(text));
     QVERIFY2(need.width() <= room.width() && need.height() <= room.height(), qPrintable(text));
 }

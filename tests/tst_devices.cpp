@@ -1,8 +1,8 @@
 // Devices that come and go under the terminal window: a lost port, its return, --reconnect, the
 // port list that follows hot-plug, and devices that are not what they seem. Real ptys throughout.
 
-#include "support/controls.h"
 #include "support/boxanswerer.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/terminal.h"
 
@@ -61,7 +61,8 @@ void TestDevices::lostDevice()
 {
     QFETCH(bool, reconnect);
     QFETCH(bool, closeDuringOutage);
-    const QString link = m_dir.filePath(QStringLiteral("lost%1%2").arg(reconnect).arg(closeDuringOutage));
+    const QString link =
+        m_dir.filePath(QStringLiteral("lost%1%2").arg(reconnect).arg(closeDuringOutage));
     Peer peer({"--link", link, "--hangup-after", "3000", "--reopen-after", "1500"});
     Form1 w(PortMap::build(portEnvironment({{1, link}}), {}));
     w.MSComm1->setReconnect(reconnect);
@@ -73,7 +74,8 @@ void TestDevices::lostDevice()
     if (!reconnect) {
         QTRY_COMPARE_WITH_TIMEOUT(modal.texts().size(), 1, 10000);
         QCOMPARE(modal.titles(), QStringList{"Quorline"});
-        QCOMPARE(modal.texts().first(), "ERror in receive routine, COM1 (" + link + ") was disconnected");
+        QCOMPARE(modal.texts().first(),
+                 "ERror in receive routine, COM1 (" + link + ") was disconnected");
         QVERIFY(w.btnOpen->isEnabled() && !w.btnClose->isEnabled());
         w.MSComm1->setPortOpen(false); // closing the lost port succeeds in silence
         modal.seen.clear();
@@ -138,8 +140,9 @@ void TestDevices::dropDownFollowsDevices()
     QCOMPARE(entries(w.cboPort), QStringList());
     QCOMPARE(w.cboPort->currentText(), "Combo1");
     const QString tip = shownTip(w.cboPort->toolTip());
-    QVERIFY2(tip.contains("COM1 " + first.path()) && tip.contains("COM2 " + late)
-                 && tip.contains("COM3: /dev/null"), qPrintable(tip));
+    QVERIFY2(tip.contains("COM1 " + first.path()) && tip.contains("COM2 " + late) &&
+                 tip.contains("COM3: /dev/null"),
+             qPrintable(tip));
     QCOMPARE(modal.texts(), QStringList());
 }
 
@@ -149,10 +152,14 @@ void TestDevices::badDevices_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("tipSays");
-    QTest::newRow("refuses every open") << "/dev/null" << "COM1: /dev/null";
-    QTest::newRow("a directory") << "dir" << "is a directory";
-    QTest::newRow("a regular file") << "file" << "is a regular file";
-    QTest::newRow("markup in the description") << "markup" << "(<b>bold</b>\u241b[1m\u2407)";
+    QTest::newRow("refuses every open") << "/dev/null"
+                                        << "COM1: /dev/null";
+    QTest::newRow("a directory") << "dir"
+                                 << "is a directory";
+    QTest::newRow("a regular file") << "file"
+                                    << "is a regular file";
+    QTest::newRow("markup in the description") << "markup"
+                                               << "(<b>bold</b>\u241b[1m\u2407)";
 }
 
 void TestDevices::badDevices()
@@ -163,14 +170,17 @@ void TestDevices::badDevices()
     const bool markup = kind == "markup";
     const QString path = kind.startsWith('/') ? kind : m_dir.filePath(kind);
     if (!markup)
-        QVERIFY(kind.startsWith('/') || (kind == "dir" ? QDir().mkpath(path) : QFile(path).open(QIODevice::WriteOnly)));
-    Form1 w(markup ? PortMap::build({}, {{peer.path(), QString::fromUtf8("<b>bold</b>\x1b[1m\x07")}})
-                   : PortMap::build(portEnvironment({{1, path}}), {}));
+        QVERIFY(kind.startsWith('/') ||
+                (kind == "dir" ? QDir().mkpath(path) : QFile(path).open(QIODevice::WriteOnly)));
+    Form1 w(markup
+                ? PortMap::build({}, {{peer.path(), QString::fromUtf8("<b>bold</b>\x1b[1m\x07")}})
+                : PortMap::build(portEnvironment({{1, path}}), {}));
     BoxAnswerer modal;
     w.Form_Load();
     dropDown(w.cboPort);
     QVERIFY(!w.MSComm1->portOpen());
-    const QString tip = shownTip(markup ? w.cboPort->itemData(0, Qt::ToolTipRole).toString() : w.cboPort->toolTip());
+    const QString tip = shownTip(markup ? w.cboPort->itemData(0, Qt::ToolTipRole).toString()
+                                        : w.cboPort->toolTip());
     QVERIFY2(tip.contains(tipSays), qPrintable(tip));
     QCOMPARE(w.cboPort->count(), markup ? 1 : 0);
     QCOMPARE(modal.texts(), QStringList());

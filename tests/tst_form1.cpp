@@ -3,8 +3,8 @@
 
 #include "app/form1.h"
 #include "serial/serialportcontrol.h"
-#include "support/controls.h"
 #include "support/boxanswerer.h"
+#include "support/controls.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
 
@@ -72,8 +72,8 @@ private slots:
         window.show();
         auto *w = window.findChild<QWidget *>(name);
         QVERIFY(w);
-        const QRect px(window.twips(twips.x()), window.twips(twips.y()), window.twips(twips.width()),
-                       window.twips(twips.height()));
+        const QRect px(window.twips(twips.x()), window.twips(twips.y()),
+                       window.twips(twips.width()), window.twips(twips.height()));
         QCOMPARE(w->geometry(), px);
         QCOMPARE(w->isVisible(), visible);
     }
@@ -86,7 +86,8 @@ private slots:
         QCOMPARE(window.objectName(), "Form1");
         QCOMPARE(window.centralWidget()->size(), QSize(window.twips(9300), window.twips(5850)));
         QCOMPARE(window.minimumSize(), window.maximumSize());
-        QVERIFY(!(window.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!(window.windowFlags() &
+                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
 
         QStringList menu;
@@ -125,7 +126,8 @@ private slots:
         QCOMPARE(window.HelpFrame->palette().color(QPalette::WindowText), QColor(64, 64, 64));
 
         // The help panel lies in front of the screen.
-        const QWidgetList stack = window.centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        const QWidgetList stack =
+            window.centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         QVERIFY(stack.indexOf(window.HelpFrame) > stack.indexOf(window.Text1));
     }
 
@@ -140,8 +142,8 @@ private slots:
         QStringList order;
         QWidget *w = window->chkShowControl;
         do {
-            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)
-                && w->window() == window.get() && !w->focusProxy())
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+                w->window() == window.get() && !w->focusProxy())
                 order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != window->chkShowControl);
@@ -152,14 +154,18 @@ private slots:
         // Before the screen has the focus, typing goes to the check box, not the port.
         QTest::keyClick(window->chkShowControl, Qt::Key_Space);
         QVERIFY(!window->chkShowControl->isChecked());
-        QCOMPARE(QApplication::focusWidget(), window->Text1); // its click gives the screen the focus
+        QCOMPARE(QApplication::focusWidget(),
+                 window->Text1); // its click gives the screen the focus
     }
 
     void startupListsThePortsThatOpen()
     {
         const Peer p3, p5, p10, p11;
-        auto window = loadedWindow({{3, p3.path()}, {4, "/nonexistent/tty"}, {5, p5.path()},
-                                    {10, p10.path()}, {11, p11.path()}});
+        auto window = loadedWindow({{3, p3.path()},
+                                    {4, "/nonexistent/tty"},
+                                    {5, p5.path()},
+                                    {10, p10.path()},
+                                    {11, p11.path()}});
         QCOMPARE(entries(window->cboPort), QStringList({"COM3", "COM5", "COM10"}));
         QCOMPARE(window->cboPort->currentIndex(), 0);
         QCOMPARE(window->cboPort->currentText(), "COM3");
@@ -169,7 +175,8 @@ private slots:
         for (const Peer *p : {&p3, &p5, &p10})
             QVERIFY2(canOpen(p->path()), qPrintable(p->path()));
 
-        QCOMPARE(entries(window->cboParity), QStringList({"NO PARITY", "ODD PARITY", "EVEN PARITY"}));
+        QCOMPARE(entries(window->cboParity),
+                 QStringList({"NO PARITY", "ODD PARITY", "EVEN PARITY"}));
         QCOMPARE(window->cboParity->currentIndex(), 0);
         QCOMPARE(window->cboBaud->count(), 12);
         QCOMPARE(window->cboBaud->currentText(), "9600");
@@ -235,8 +242,8 @@ private slots:
                 QCOMPARE(window->MSComm1->commPort(), 3);
                 QCOMPARE(window->MSComm1->settings(),
                          QStringList({"110", "300", "600", "1200", "2400", "4800", "9600", "19200",
-                                      "38400", "57600", "115200", "128000"})[baud]
-                             + ',' + QString("noe")[parity] + ",8,2");
+                                      "38400", "57600", "115200", "128000"})[baud] +
+                             ',' + QString("noe")[parity] + ",8,2");
                 QVERIFY(!window->btnOpen->isEnabled());
                 QVERIFY(window->btnClose->isEnabled());
                 QCOMPARE(QApplication::focusWidget(), window->Text1);
@@ -253,8 +260,10 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<int>("baud");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no port chosen") << -1 << 6 << "Error opening port. Port number 0 is not valid";
-        QTest::newRow("no baud chosen") << 0 << -1 << "Error opening port. Invalid settings \",n,8,2\"";
+        QTest::newRow("no port chosen")
+            << -1 << 6 << "Error opening port. Port number 0 is not valid";
+        QTest::newRow("no baud chosen")
+            << 0 << -1 << "Error opening port. Invalid settings \",n,8,2\"";
     }
     void openFailures()
     {

@@ -204,7 +204,8 @@ void tst_peer::holdRefusesSecondOpen()
         QSerialPort byPath(peer.path());
         QVERIFY(!byPath.open(QIODevice::ReadWrite));
         QCOMPARE(byPath.error(), QSerialPort::PermissionError);
-        QVERIFY(!QFile::exists(QStringLiteral("/var/lock/LCK..") + QString(link).replace(u'/', u'_')));
+        QVERIFY(
+            !QFile::exists(QStringLiteral("/var/lock/LCK..") + QString(link).replace(u'/', u'_')));
     }
     // The lock goes with the peer: the next peer's device opens normally.
     Peer peer;
@@ -213,8 +214,10 @@ void tst_peer::holdRefusesSecondOpen()
 
     // By default the classic form: the PID in ten columns; removed at the end.
     Peer classic({"--hold"});
-    const QString lock = QStringLiteral("/var/lock/LCK..") + classic.path().mid(5).replace(u'/', u'_');
-    QCOMPARE(readWhole(lock), QStringLiteral("%1\n").arg(classic.process().processId(), 10).toLatin1());
+    const QString lock =
+        QStringLiteral("/var/lock/LCK..") + classic.path().mid(5).replace(u'/', u'_');
+    QCOMPARE(readWhole(lock),
+             QStringLiteral("%1\n").arg(classic.process().processId(), 10).toLatin1());
     classic.stop();
     QVERIFY(!QFile::exists(lock));
 }

@@ -32,7 +32,8 @@ private slots:
         QTest::addColumn<QStringList>("looks");
         QTest::addColumn<QString>("expected");
         QTest::newRow("re-plugged comes back as the same number")
-            << "" << QStringList{"ttyUSB0 ttyUSB1", "ttyUSB1", "ttyUSB1 ttyUSB0"} << "1:ttyUSB0 2:ttyUSB1";
+            << "" << QStringList{"ttyUSB0 ttyUSB1", "ttyUSB1", "ttyUSB1 ttyUSB0"}
+            << "1:ttyUSB0 2:ttyUSB1";
         QTest::newRow("a newcomer does not take an unplugged one's number")
             << "" << QStringList{"ttyUSB0 ttyUSB1", "ttyUSB1", "ttyUSB1 ttyACM0 ttyACM0"}
             << "1:-ttyUSB0 2:ttyUSB1 3:ttyACM0";
@@ -43,7 +44,8 @@ private slots:
             << "1=pts/4 3=ttyQ" << QStringList{"ttyS0 ttyS1", "ttyS1 ttyUSB0"}
             << "1:pts/4 2:-ttyS0 3:ttyQ 4:ttyS1 5:ttyUSB0";
         QTest::newRow("a named device seen by the system keeps its name's number")
-            << "4=ttyUSB0" << QStringList{"ttyUSB0", "", "ttyUSB0 ttyUSB1"} << "1:ttyUSB1 4:ttyUSB0";
+            << "4=ttyUSB0" << QStringList{"ttyUSB0", "", "ttyUSB0 ttyUSB1"}
+            << "1:ttyUSB1 4:ttyUSB0";
     }
     void numbersStayWithDevices()
     {
@@ -58,7 +60,8 @@ private slots:
             map.update(devices(look));
         QStringList shown;
         for (auto it = map.entries().cbegin(); it != map.entries().cend(); ++it)
-            shown << QStringLiteral("%1:%2%3").arg(it.key()).arg(map.isAbsent(it.key()) ? "-" : "", it->path.mid(5));
+            shown << QStringLiteral("%1:%2%3").arg(it.key()).arg(map.isAbsent(it.key()) ? "-" : "",
+                                                                 it->path.mid(5));
         QCOMPARE(shown.join(u' '), expected);
     }
 
@@ -73,8 +76,10 @@ private slots:
         QTest::addColumn<QList<int>>("probed");
         using L = QList<int>;
         QTest::newRow("first look tries all") << L{} << 0 << L{} << L{2} << L{1, 3} << L{1, 2, 3};
-        QTest::newRow("listed and present: kept, not opened") << L{1, 3} << 0 << L{} << L{2} << L{1, 3} << L{2};
-        QTest::newRow("refused before: tried again") << L{1} << 0 << L{} << L{} << L{1, 2, 3} << L{2, 3};
+        QTest::newRow("listed and present: kept, not opened")
+            << L{1, 3} << 0 << L{} << L{2} << L{1, 3} << L{2};
+        QTest::newRow("refused before: tried again")
+            << L{1} << 0 << L{} << L{} << L{1, 2, 3} << L{2, 3};
         QTest::newRow("gone: dropped") << L{1, 2, 3} << 0 << L{2} << L{} << L{1, 3} << L{};
         QTest::newRow("gone but open: kept") << L{1, 2, 3} << 2 << L{2} << L{} << L{1, 2, 3} << L{};
     }
@@ -88,7 +93,8 @@ private slots:
         QFETCH(QList<int>, probed);
         QProcessEnvironment env;
         for (int n : {1, 2, 3, 11})
-            env.insert(QStringLiteral("QUORLINE_COM%1").arg(n), QStringLiteral("/dev/ttyX%1").arg(n));
+            env.insert(QStringLiteral("QUORLINE_COM%1").arg(n),
+                       QStringLiteral("/dev/ttyX%1").arg(n));
         QList<int> tried;
         const PortList::Look look = PortList::refresh(
             listed, open, PortMap::build(env, {}),
@@ -109,23 +115,35 @@ private slots:
     {
         QTest::addColumn<QString>("facts");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("not in the group") << "denied" << "/dev/ttyACM0: permission denied. The device "
-            "belongs to the group dialout, and you are not in it. Add yourself with: sudo adduser $USER "
-            "dialout, then log out and in again.";
-        QTest::newRow("listed, the session lacks it") << "denied listed" << "/dev/ttyACM0: permission "
-            "denied. You are in the group dialout, but this session started before you were added: log "
-            "out and in again.";
-        QTest::newRow("held by ModemManager") << "ModemManager" << "/dev/ttyACM0 is in use by PID 812 "
-            "(ModemManager). ModemManager tries every new ttyACM device as a modem: wait a few seconds "
-            "and try again, or stop it with: sudo systemctl stop ModemManager.";
-        QTest::newRow("held by another program") << "minicom" << "/dev/ttyACM0 is in use by PID 812 (minicom).";
-        QTest::newRow("nothing known") << "" << "/dev/ttyACM0: Input/output error";
+        QTest::newRow("not in the group") << "denied"
+                                          << "/dev/ttyACM0: permission denied. The device "
+                                             "belongs to the group dialout, and you are not in it. "
+                                             "Add yourself with: sudo adduser $USER "
+                                             "dialout, then log out and in again.";
+        QTest::newRow("listed, the session lacks it")
+            << "denied listed"
+            << "/dev/ttyACM0: permission "
+               "denied. You are in the group dialout, but this session started before you were "
+               "added: log "
+               "out and in again.";
+        QTest::newRow("held by ModemManager")
+            << "ModemManager"
+            << "/dev/ttyACM0 is in use by PID 812 "
+               "(ModemManager). ModemManager tries every new ttyACM device as a modem: wait a few "
+               "seconds "
+               "and try again, or stop it with: sudo systemctl stop ModemManager.";
+        QTest::newRow("held by another program") << "minicom"
+                                                 << "/dev/ttyACM0 is in use by PID 812 (minicom).";
+        QTest::newRow("nothing known") << ""
+                                       << "/dev/ttyACM0: Input/output error";
     }
     void openAdvice()
     {
         QFETCH(QString, facts);
         QFETCH(QString, expected);
-        OpenAdvice::Facts given{"/dev/ttyACM0", facts.contains("denied"), "dialout", facts.contains("listed"), false, {}};
+        OpenAdvice::Facts given{"/dev/ttyACM0", facts.contains("denied"),
+                                "dialout",      facts.contains("listed"),
+                                false,          {}};
         if (!facts.isEmpty() && !given.permissionDenied)
             given.holders.append({812, facts});
         QCOMPARE(OpenAdvice::describe(given, "Input/output error"), expected);

@@ -3,8 +3,8 @@
 
 #include "base/failure.h"
 #include "serial/deviceguard.h"
-#include "support/controls.h"
 #include "support/boxanswerer.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/peer.h"
 #include "support/terminal.h"
@@ -36,7 +36,8 @@ QString lockOf(const QString &device)
 // A process that lives until the test ends, to name in lock files.
 struct Sleeper
 {
-    explicit Sleeper(const QStringList &arguments = {QStringLiteral("sleep"), QStringLiteral("600")})
+    explicit Sleeper(const QStringList &arguments = {QStringLiteral("sleep"),
+                                                     QStringLiteral("600")})
     {
         process.start(arguments.first(), arguments.mid(1));
         process.waitForStarted(10000);
@@ -83,18 +84,23 @@ private slots:
         QTest::addColumn<bool>("throughLink");
         QTest::addColumn<int>("ageSeconds");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("live lock, opened through a link") << QByteArray("%1\n") << true << 0 << "(sleep)";
+        QTest::newRow("live lock, opened through a link")
+            << QByteArray("%1\n") << true << 0 << "(sleep)";
         QTest::newRow("pid only, live") << QByteArray("%1\n") << false << 0 << "(sleep)";
-        QTest::newRow("pid name user, 60 s old") << QByteArray("%1 minicom root\n") << false << 60 << "(sleep)";
+        QTest::newRow("pid name user, 60 s old")
+            << QByteArray("%1 minicom root\n") << false << 60 << "(sleep)";
         QTest::newRow("binary, live") << QByteArray("binary") << false << 0 << "(sleep)";
         QTest::newRow("pid 1") << QByteArray("1\n") << false << 0 << "process 1";
         QTest::newRow("pid 0") << QByteArray("0\n") << false << 0 << "names no process";
         QTest::newRow("negative pid") << QByteArray("-42\n") << false << 0 << "names no process";
         QTest::newRow("empty") << QByteArray() << false << 0 << "names no process";
-        QTest::newRow("binary garbage") << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
+        QTest::newRow("binary garbage")
+            << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
         QTest::newRow("huge") << QByteArray(4 << 20, 'x') << false << 0 << "names no process";
-        QTest::newRow("beyond any pid") << QByteArray("99999999999\n") << false << 0 << "names no process";
-        QTest::newRow("digits run into text") << QByteArray("%1abc\n") << false << 0 << "names no process";
+        QTest::newRow("beyond any pid")
+            << QByteArray("99999999999\n") << false << 0 << "names no process";
+        QTest::newRow("digits run into text")
+            << QByteArray("%1abc\n") << false << 0 << "names no process";
         QTest::newRow("a directory") << QByteArray("dir") << false << 0 << "not a regular file";
         QTest::newRow("a symbolic link") << QByteArray("link") << false << 0 << "symbolic link";
     }
@@ -132,9 +138,12 @@ private slots:
         const QString link = dir.filePath("ttyLink");
         QVERIFY(QFile::link(peer.path(), link));
 
-        SerialPortControl control(PortMap::build(portEnvironment({{1, throughLink ? link : peer.path()}}), {}));
+        SerialPortControl control(
+            PortMap::build(portEnvironment({{1, throughLink ? link : peer.path()}}), {}));
         const QString why = refusal(control);
-        struct stat st{};
+        struct stat st
+        {
+        };
         const bool stillThere = ::lstat(name.constData(), &st) == 0;
         const QByteArray after = S_ISREG(st.st_mode) ? readWhole(lock) : content;
         QVERIFY2(why.contains(mentions), qPrintable(why));
@@ -147,8 +156,8 @@ private slots:
     void refusedByFlock()
     {
         Peer peer;
-        Sleeper holder({QStringLiteral("flock"), QStringLiteral("--no-fork"), peer.path(), QStringLiteral("sleep"),
-                        QStringLiteral("600")});
+        Sleeper holder({QStringLiteral("flock"), QStringLiteral("--no-fork"), peer.path(),
+                        QStringLiteral("sleep"), QStringLiteral("600")});
         const auto held = [&peer] {
             const int fd = ::open(qPrintable(peer.path()), O_RDONLY | O_NOCTTY | O_NONBLOCK);
             const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -158,7 +167,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         const QString why = refusal(control);
-        QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())), qPrintable(why));
+        QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())),
+                 qPrintable(why));
         QVERIFY(!control.portOpen());
         QVERIFY(!QFile::exists(lockOf(peer.path()))); // our own lock went with the refusal
     }
@@ -188,7 +198,8 @@ private slots:
         QVERIFY(!QFile::exists(lock));
         // Nor may the lock QSerialPort takes under a name of its own.
         const QString number = peer.path().section(u'/', -1);
-        const QStringList left = QDir(QStringLiteral("/var/lock")).entryList({QStringLiteral("LCK*")}, QDir::Files);
+        const QStringList left =
+            QDir(QStringLiteral("/var/lock")).entryList({QStringLiteral("LCK*")}, QDir::Files);
         QVERIFY2(left.filter(QRegularExpression(QStringLiteral("pts_+%1$").arg(number))).isEmpty(),
                  qPrintable(left.join(u' ')));
     }
@@ -198,13 +209,20 @@ private slots:
     {
         QTest::addColumn<QString>("path"); // "loop", "turns into a file", or a device
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("symlink loop") << "loop" << "loop of symbolic links";
-        QTest::newRow("tty, then a regular file") << "turns into a file" << "regular file";
-        QTest::newRow("the controlling terminal") << "/dev/tty" << "terminal this program runs in";
-        QTest::newRow("the console") << "/dev/console" << "not a serial device";
-        QTest::newRow("pty multiplexer") << "/dev/ptmx" << "not a serial device";
-        QTest::newRow("virtual console") << "/dev/tty1" << "virtual console";
-        QTest::newRow("random") << "/dev/urandom" << "not a serial device";
+        QTest::newRow("symlink loop") << "loop"
+                                      << "loop of symbolic links";
+        QTest::newRow("tty, then a regular file") << "turns into a file"
+                                                  << "regular file";
+        QTest::newRow("the controlling terminal") << "/dev/tty"
+                                                  << "terminal this program runs in";
+        QTest::newRow("the console") << "/dev/console"
+                                     << "not a serial device";
+        QTest::newRow("pty multiplexer") << "/dev/ptmx"
+                                         << "not a serial device";
+        QTest::newRow("virtual console") << "/dev/tty1"
+                                         << "virtual console";
+        QTest::newRow("random") << "/dev/urandom"
+                                << "not a serial device";
     }
     void refusedDevices()
     {
@@ -217,7 +235,8 @@ private slots:
         QString device = path;
         if (path == u"loop") {
             device = dir.filePath("a");
-            QVERIFY(QFile::link(dir.filePath("b"), device) && QFile::link(device, dir.filePath("b")));
+            QVERIFY(QFile::link(dir.filePath("b"), device) &&
+                    QFile::link(device, dir.filePath("b")));
         } else if (path == u"turns into a file") {
             device = dir.filePath("ttyMoving");
             QVERIFY(QFile::link(peer.path(), device));
@@ -263,9 +282,12 @@ private slots:
         QTest::addColumn<QString>("readRate");
         QTest::addColumn<bool>("peerStops");
         QTest::addColumn<bool>("peerSpoke"); // the line went quiet after a few bytes came in
-        QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2" << "65536" << false << false;
-        QTest::newRow("slow reader, after bytes came") << (256 << 10) << "115200,n,8,2" << "65536" << false << true;
-        QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2" << "" << true << false;
+        QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2"
+                                                     << "65536" << false << false;
+        QTest::newRow("slow reader, after bytes came") << (256 << 10) << "115200,n,8,2"
+                                                       << "65536" << false << true;
+        QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2"
+                                                           << "" << true << false;
     }
     void closeDrains()
     {
@@ -280,7 +302,9 @@ private slots:
         if (!readRate.isEmpty())
             arguments << "--read-rate" << readRate;
         if (peerSpoke)
-            arguments << "--wait-open" << "--send" << "hello";
+            arguments << "--wait-open"
+                      << "--send"
+                      << "hello";
         Peer peer(arguments);
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         control.setSettings(settings);
@@ -303,7 +327,8 @@ private slots:
         if (peerStops)
             ::kill(pid_t(peer.process().processId()), SIGCONT);
         QVERIFY(!control.portOpen());
-        qInfo("close took %lld ms, dropped %lld of %d bytes", took, control.droppedOnClose(), bytes);
+        qInfo("close took %lld ms, dropped %lld of %d bytes", took, control.droppedOnClose(),
+              bytes);
         QCOMPARE(control.droppedOnClose() > 0, peerStops);
         QCOMPARE(control.closeNote().isEmpty(), !peerStops);
         const qint64 left = bytes - control.droppedOnClose();
@@ -408,9 +433,10 @@ private slots:
         if (com1 == u"peer")
             com1 = peer.path();
         // script gives the shell a terminal of its own, so that it runs with job control.
-        const QString shell = QStringLiteral("bash --norc --noprofile -ic 'QT_QPA_PLATFORM=offscreen "
-                                             "QUORLINE_COM1=%1 %2 --check-install & wait $!; echo status=$?; exit'")
-                                  .arg(com1, QStringLiteral(QUORLINE_PATH));
+        const QString shell =
+            QStringLiteral("bash --norc --noprofile -ic 'QT_QPA_PLATFORM=offscreen "
+                           "QUORLINE_COM1=%1 %2 --check-install & wait $!; echo status=$?; exit'")
+                .arg(com1, QStringLiteral(QUORLINE_PATH));
         QProcess script;
         script.setStandardInputFile(QProcess::nullDevice());
         script.start(QStringLiteral("script"), {"-qec", shell, "/dev/null"});

@@ -17,8 +17,8 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("parity");
         QTest::addColumn<QString>("expected");
-        const QStringList rates{"110",   "300",   "600",   "1200",  "2400",   "4800",
-                                "9600",  "19200", "38400", "57600", "115200", "128000"};
+        const QStringList rates{"110",  "300",   "600",   "1200",  "2400",   "4800",
+                                "9600", "19200", "38400", "57600", "115200", "128000"};
         const QStringList letters{"n", "o", "e"};
         for (int b = 0; b < rates.size(); ++b)
             for (int p = 0; p < letters.size(); ++p)
@@ -75,7 +75,8 @@ private slots:
         QTest::addColumn<int>("data");
         QTest::addColumn<int>("stop");
         QTest::newRow("default") << "9600,n,8,2" << 9600 << int(QSerialPort::NoParity) << 8 << 2;
-        QTest::newRow("custom rate") << "128000,e,8,2" << 128000 << int(QSerialPort::EvenParity) << 8 << 2;
+        QTest::newRow("custom rate")
+            << "128000,e,8,2" << 128000 << int(QSerialPort::EvenParity) << 8 << 2;
         QTest::newRow("odd 7 1") << "300,o,7,1" << 300 << int(QSerialPort::OddParity) << 7 << 1;
         QTest::newRow("mark 5") << "110,m,5,1.5" << 110 << int(QSerialPort::MarkParity) << 5
                                 << int(QSerialPort::OneAndHalfStop);
@@ -95,19 +96,32 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("empty baud") << ",n,8,2" << "baud";
-        QTest::newRow("empty parity") << "9600,,8,2" << "parity";
-        QTest::newRow("letters for baud") << "fast,n,8,2" << "baud";
-        QTest::newRow("zero baud") << "0,n,8,2" << "baud";
-        QTest::newRow("signed baud") << "+9600,n,8,2" << "baud";
-        QTest::newRow("huge baud") << "99999999999,n,8,2" << "baud";
-        QTest::newRow("bad parity") << "9600,x,8,2" << "parity";
-        QTest::newRow("4 data bits") << "9600,n,4,2" << "data bits";
-        QTest::newRow("letters for data") << "9600,n,eight,2" << "data bits";
-        QTest::newRow("3 stop bits") << "9600,n,8,3" << "stop bits";
-        QTest::newRow("three fields") << "9600,n,8" << "four fields";
-        QTest::newRow("five fields") << "9600,n,8,2,1" << "four fields";
-        QTest::newRow("nothing") << "" << "four fields";
+        QTest::newRow("empty baud") << ",n,8,2"
+                                    << "baud";
+        QTest::newRow("empty parity") << "9600,,8,2"
+                                      << "parity";
+        QTest::newRow("letters for baud") << "fast,n,8,2"
+                                          << "baud";
+        QTest::newRow("zero baud") << "0,n,8,2"
+                                   << "baud";
+        QTest::newRow("signed baud") << "+9600,n,8,2"
+                                     << "baud";
+        QTest::newRow("huge baud") << "99999999999,n,8,2"
+                                   << "baud";
+        QTest::newRow("bad parity") << "9600,x,8,2"
+                                    << "parity";
+        QTest::newRow("4 data bits") << "9600,n,4,2"
+                                     << "data bits";
+        QTest::newRow("letters for data") << "9600,n,eight,2"
+                                          << "data bits";
+        QTest::newRow("3 stop bits") << "9600,n,8,3"
+                                     << "stop bits";
+        QTest::newRow("three fields") << "9600,n,8"
+                                      << "four fields";
+        QTest::newRow("five fields") << "9600,n,8,2,1"
+                                     << "four fields";
+        QTest::newRow("nothing") << ""
+                                 << "four fields";
     }
     void parseRefused()
     {
@@ -124,8 +138,8 @@ private slots:
 
     void portMapOrder()
     {
-        const QList<PortDevice> system{{"/dev/ttyACM0", "modem"}, {"/dev/ttyS10", ""},
-                                       {"/dev/ttyUSB1", "adapter"}, {"/dev/ttyS2", ""},
+        const QList<PortDevice> system{{"/dev/ttyACM0", "modem"},     {"/dev/ttyS10", ""},
+                                       {"/dev/ttyUSB1", "adapter"},   {"/dev/ttyS2", ""},
                                        {"/dev/rfcomm0", "bluetooth"}, {"/dev/ttyUSB0", ""}};
         QProcessEnvironment env;
         env.insert("QUORLINE_COM2", "/dev/pts/9");

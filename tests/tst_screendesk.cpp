@@ -6,8 +6,8 @@
 #include "support/peer.h"
 #include "support/terminal.h"
 
-#include <QTest>
 #include "widgets/findwindow.h"
+#include <QTest>
 
 #include <QAccessible>
 #include <QInputMethodEvent>
@@ -47,7 +47,8 @@ void TestScreenDesk::limitFromEnvironment()
     screen.setSelection(screen.length() - 100, screen.length() - 95);
     const qint64 droppedBefore = screen.droppedTotal();
     for (qsizetype at = split; at < stream.size(); at += 4096)
-        screen.append(QByteArrayView(stream).sliced(at).first(std::min<qsizetype>(4096, stream.size() - at)));
+        screen.append(
+            QByteArrayView(stream).sliced(at).first(std::min<qsizetype>(4096, stream.size() - at)));
     QVERIFY(screen.droppedTotal() > droppedBefore);
     QCOMPARE(screen.selectedBytes(), stream.mid(split - 100, 5));
     QVERIFY(screen.length() <= 1024 * 1024);
@@ -59,7 +60,8 @@ void TestScreenDesk::inputMethodCommits_data()
     QTest::addColumn<QString>("preedit");
     QTest::addColumn<QString>("commit");
     QTest::addColumn<QByteArray>("sent");
-    QTest::newRow("dead key e acute") << QString() << QStringLiteral("\u00e9") << QByteArray("\xe9");
+    QTest::newRow("dead key e acute")
+        << QString() << QStringLiteral("\u00e9") << QByteArray("\xe9");
     QTest::newRow("euro is ?") << QString() << QStringLiteral("\u20ac") << QByteArray("?");
     QTest::newRow("pre-edit only") << QStringLiteral("\u00b4") << QString() << QByteArray();
 }
@@ -109,11 +111,14 @@ void TestScreenDesk::wordMoves_data()
     QTest::addColumn<QByteArray>("selected");
     // "one two,  three\r\nfour": words at 0, 4, 7 (the comma), 10 and 17.
     QTest::newRow("right inside a word") << 5 << int(Qt::Key_Right) << false << 7 << QByteArray();
-    QTest::newRow("right over a line break") << 10 << int(Qt::Key_Right) << false << 17 << QByteArray();
-    QTest::newRow("left over a line break") << 17 << int(Qt::Key_Left) << false << 10 << QByteArray();
+    QTest::newRow("right over a line break")
+        << 10 << int(Qt::Key_Right) << false << 17 << QByteArray();
+    QTest::newRow("left over a line break")
+        << 17 << int(Qt::Key_Left) << false << 10 << QByteArray();
     QTest::newRow("left at the start") << 0 << int(Qt::Key_Left) << false << 0 << QByteArray();
     QTest::newRow("select a word") << 4 << int(Qt::Key_Right) << true << 7 << QByteArray("two");
-    QTest::newRow("select to the start") << 3 << int(Qt::Key_Home) << true << 0 << QByteArray("one");
+    QTest::newRow("select to the start")
+        << 3 << int(Qt::Key_Home) << true << 0 << QByteArray("one");
 }
 
 // Catches word moves that stop inside a CR LF or miss a word, or send a code to the port.
@@ -129,7 +134,8 @@ void TestScreenDesk::wordMoves()
     connect(&screen, &Screen::KeyPress, &screen, [&keyPresses](int &) { ++keyPresses; });
     screen.append("one two,  three\r\nfour");
     screen.setCursorPosition(caret);
-    typeKey(&screen, Qt::Key(key), QString(), Qt::ControlModifier | (shift ? Qt::ShiftModifier : Qt::NoModifier));
+    typeKey(&screen, Qt::Key(key), QString(),
+            Qt::ControlModifier | (shift ? Qt::ShiftModifier : Qt::NoModifier));
     QCOMPARE(screen.cursorPosition(), caretAfter);
     QCOMPARE(screen.selectedBytes(), selected);
     QCOMPARE(keyPresses, 0);

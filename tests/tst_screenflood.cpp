@@ -90,8 +90,9 @@ void TestScreenFlood::positionsBeyond2GiB()
         QSKIP("This machine has too little memory for a screen of 2.25 GiB");
     screen.resize(585, 289);
     screen.show();
-    const QByteArray lines = QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abc\r\n")
-                                 .repeated(1 << 20); // 63 MiB
+    const QByteArray lines =
+        QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abc\r\n")
+            .repeated(1 << 20); // 63 MiB
     for (int i = 0; i < 36; ++i)
         screen.append(lines);
     screen.append("end");

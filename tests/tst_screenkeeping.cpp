@@ -1,7 +1,7 @@
 // The screen's rules that need no window: the memory limit, find, and saving its bytes.
+#include "support/screenmodel.h"
 #include "terminal/screenfile.h"
 #include "terminal/screenfind.h"
-#include "support/screenmodel.h"
 #include "terminal/screenmodel.h"
 
 #include <QDir>
@@ -70,7 +70,8 @@ void TestScreenKeeping::limitKeepsNewestRows()
     qint64 dropped = 0;
     int trims = 0;
     for (qsizetype at = 0; at < stream.size(); at += piece) {
-        const qsizetype d = m.append(QByteArrayView(stream).sliced(at).first(std::min<qsizetype>(piece, stream.size() - at)));
+        const qsizetype d = m.append(QByteArrayView(stream).sliced(at).first(
+            std::min<qsizetype>(piece, stream.size() - at)));
         dropped += d;
         trims += d > 0 ? 1 : 0;
         QVERIFY(m.footprint() <= limit);
@@ -99,7 +100,8 @@ void TestScreenKeeping::limitSetting_data()
     QTest::newRow("zero") << QByteArray("0") << big << 1024 * MiB << true;
     QTest::newRow("negative") << QByteArray("-5") << big << 1024 * MiB << true;
     QTest::newRow("letters") << QByteArray("12M") << big << 1024 * MiB << true;
-    QTest::newRow("beyond 64 bits") << QByteArray("99999999999999999999") << big << 1024 * MiB << true;
+    QTest::newRow("beyond 64 bits")
+        << QByteArray("99999999999999999999") << big << 1024 * MiB << true;
     QTest::newRow("more than memory") << QByteArray("100000") << 4096 * MiB << 2048 * MiB << true;
 }
 
@@ -141,7 +143,8 @@ void TestScreenKeeping::find()
     QFETCH(bool, backward);
     QFETCH(bool, matchCase);
     QFETCH(int, expected);
-    QCOMPARE(findBytes("abc ABC abc \xc9t\xe9 \xd7\xf7", needle, from, backward, matchCase), expected);
+    QCOMPARE(findBytes("abc ABC abc \xc9t\xe9 \xd7\xf7", needle, from, backward, matchCase),
+             expected);
 }
 
 void TestScreenKeeping::save_data()
@@ -194,7 +197,8 @@ void TestScreenKeeping::save()
     }
     // Reading a FIFO would wait for a writer.
     const QByteArray after = target == "fifo" ? QByteArray() : fileBytes(path);
-    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList left =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     if (target == "full")
         umount(folder.constData());
     QCOMPARE(why.isEmpty(), saved);

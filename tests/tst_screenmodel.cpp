@@ -1,6 +1,6 @@
 #include "support/files.h"
-#include "support/testmain.h"
 #include "support/screenmodel.h"
+#include "support/testmain.h"
 #include "terminal/screenmodel.h"
 
 #include <QRandomGenerator>

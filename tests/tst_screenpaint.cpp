@@ -51,7 +51,7 @@ private slots:
 
 void TestScreenPaint::appendRepaintsOnlyTheChangedRows_data()
 {
-    QTest::addColumn<int>("lines");       // whole lines on screen before
+    QTest::addColumn<int>("lines");         // whole lines on screen before
     QTest::addColumn<bool>("scrolledBack"); // view at the top, caret at the start
     QTest::addColumn<QByteArray>("piece");  // "<wrap>": a word a row and a half long
     QTest::addColumn<int>("minRows");
@@ -85,7 +85,8 @@ void TestScreenPaint::appendRepaintsOnlyTheChangedRows()
     const qreal rowHeight = std::ceil(QFontMetricsF(font).lineSpacing());
     const qint64 rowArea = qint64(std::lround(rowHeight)) * view->width();
     if (piece == "<wrap>")
-        piece.fill('y', qsizetype(1.5 * view->width() / QFontMetricsF(font).horizontalAdvance('y')));
+        piece.fill('y',
+                   qsizetype(1.5 * view->width() / QFontMetricsF(font).horizontalAdvance('y')));
 
     for (int i = 0; i < lines; ++i)
         screen.append("line " + QByteArray::number(i) + "\r\n");

@@ -141,7 +141,8 @@ private slots:
         window->MSComm1->setCommPort(1);
         window->MSComm1->setPortOpen(true);
         const QString path = files.file(numberedLines("d", 1000));
-        window->CommonDialog1->setChooser([path](QWidget *, const QString &) { return QString(path); });
+        window->CommonDialog1->setChooser(
+            [path](QWidget *, const QString &) { return QString(path); });
         onceAtValue(*window, 3, [window] { delete window.data(); });
         BoxAnswerer boxes;
         window->SendFile_triggered();

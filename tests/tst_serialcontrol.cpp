@@ -17,8 +17,8 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -106,13 +106,27 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("port 0") << 0 << "" << "9600,n,8,2" << "not valid";
-        QTest::newRow("no device") << 2 << "" << "9600,n,8,2" << "no device";
-        QTest::newRow("missing path") << 1 << "/nonexistent/tty" << "9600,n,8,2" << "does not exist";
-        QTest::newRow("directory") << 1 << "/tmp" << "9600,n,8,2" << "directory";
-        QTest::newRow("regular file") << 1 << "/etc/hostname" << "9600,n,8,2" << "regular file";
-        QTest::newRow("not a tty") << 1 << "/dev/null" << "9600,n,8,2" << "/dev/null";
-        QTest::newRow("1.5 stop bits") << 1 << "pty" << "9600,n,8,1.5" << "1.5 stop bits";
+        QTest::newRow("port 0") << 0 << ""
+                                << "9600,n,8,2"
+                                << "not valid";
+        QTest::newRow("no device") << 2 << ""
+                                   << "9600,n,8,2"
+                                   << "no device";
+        QTest::newRow("missing path") << 1 << "/nonexistent/tty"
+                                      << "9600,n,8,2"
+                                      << "does not exist";
+        QTest::newRow("directory") << 1 << "/tmp"
+                                   << "9600,n,8,2"
+                                   << "directory";
+        QTest::newRow("regular file") << 1 << "/etc/hostname"
+                                      << "9600,n,8,2"
+                                      << "regular file";
+        QTest::newRow("not a tty") << 1 << "/dev/null"
+                                   << "9600,n,8,2"
+                                   << "/dev/null";
+        QTest::newRow("1.5 stop bits") << 1 << "pty"
+                                       << "9600,n,8,1.5"
+                                       << "1.5 stop bits";
     }
     void refusals()
     {
@@ -122,8 +136,8 @@ private slots:
         QFETCH(QString, mentions);
         Peer peer;
         const QString device = path == "pty" ? peer.path() : path;
-        SerialPortControl control(
-            PortMap::build(device.isEmpty() ? QProcessEnvironment() : portEnvironment({{1, device}}), {}));
+        SerialPortControl control(PortMap::build(
+            device.isEmpty() ? QProcessEnvironment() : portEnvironment({{1, device}}), {}));
         control.setCommPort(port);
         control.setSettings(settings);
         const QString why = refusal(control);
@@ -162,8 +176,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("talk");
         QTest::newRow("idle") << QStringList();
-        QTest::newRow("mid-trickle") << QStringList{"--wait-open", "--flood", "10000000", "--pattern",
-                                                    "text", "--rate", "10472", "--piece", "64"};
+        QTest::newRow("mid-trickle")
+            << QStringList{"--wait-open", "--flood", "10000000", "--pattern", "text",
+                           "--rate",      "10472",   "--piece",  "64"};
     }
 
     void deviceVanishesAndComesBack()
@@ -172,8 +187,8 @@ private slots:
         const TempFiles files;
         const QString link = files.path("ttyQ");
         // The device must still be there when the control opens it, even on a busy machine.
-        Peer peer(QStringList{"--link", link, "--hangup-after", "1500", "--reopen-after", "1500"}
-                  + talk);
+        Peer peer(QStringList{"--link", link, "--hangup-after", "1500", "--reopen-after", "1500"} +
+                  talk);
         QVERIFY(!peer.path().isEmpty());
         SerialPortControl control(PortMap::build(portEnvironment({{1, link}}), {}));
         control.setCommPort(1);

@@ -8,16 +8,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <climits>
 #include <poll.h>
 #include <pty.h>
-#include <sys/inotify.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -234,7 +234,8 @@ void PtyPeer::watchOpens()
     if (m_opensFd < 0)
         m_opensFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_opensRecordFd < 0)
-        m_opensRecordFd = ::open(m_opt.countOpens.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        m_opensRecordFd =
+            ::open(m_opt.countOpens.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_opensFd < 0 || m_opensRecordFd < 0 ||
         ::inotify_add_watch(m_opensFd, m_slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0)
         warn("--count-opens");

@@ -15,7 +15,7 @@ using PeerClock = std::chrono::steady_clock;
 namespace peer {
 inline constexpr std::size_t ChunkSize = 4096;
 inline constexpr std::size_t PendingLimit =
-    64 * 1024;                        // stop reading while this much waits to go out
+    64 * 1024; // stop reading while this much waits to go out
 inline constexpr auto LockTouchEvery = std::chrono::seconds(10); // a QLockFile goes stale at 30
 inline constexpr auto IdleLook =
     std::chrono::milliseconds(10); // between looks at a slave no one holds
@@ -43,8 +43,8 @@ struct PeerOptions
     bool demo = false;
     std::vector<SendItem> sends;
     std::uint32_t seed = 1;
-    double rate = 0;     // bytes per second written, 0 = as fast as taken
-    double readRate = 0; // bytes per second read, 0 = as fast as they come
+    double rate = 0;       // bytes per second written, 0 = as fast as taken
+    double readRate = 0;   // bytes per second read, 0 = as fast as they come
     std::size_t piece = 0; // with a rate: bytes written at once, as a UART's FIFO delivers them
     bool waitOpen = false;
     int delayMs = 0;
@@ -158,7 +158,7 @@ private:
     std::string m_demoLine;
 
     int m_execMaster = -1;
-    int m_childPid = -1;      // kept unreaped until the end, so its group id stays ours
+    int m_childPid = -1; // kept unreaped until the end, so its group id stays ours
     bool m_childEnded = false;
     bool m_execEnded = false;
     std::string m_toShell;

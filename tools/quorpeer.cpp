@@ -202,8 +202,8 @@ PeerOptions parse(int argc, char **argv)
                 fail("unknown lock format " + f);
             opt.hold = true;
         } else if (name == "--hold-pid") {
-            opt.holdPid = static_cast<int>(
-                std::min<long long>(number("--hold-pid", value(), 1), 0x7fffffff));
+            opt.holdPid =
+                static_cast<int>(std::min<long long>(number("--hold-pid", value(), 1), 0x7fffffff));
             opt.hold = true;
         } else if (name == "--hold-flock") {
             opt.holdFlock = true;

@@ -4,8 +4,8 @@
 
 #include "app/demodevice.h"
 #include "app/form1.h"
-#include "widgets/form2.h"
 #include "serial/serialportcontrol.h"
+#include "widgets/form2.h"
 #include "widgets/screen.h"
 
 #include <QAction>

@@ -10,8 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-FindWindow::FindWindow(Screen *screen)
-    : QWidget(screen->window(), Qt::Tool), m_screen(screen)
+FindWindow::FindWindow(Screen *screen) : QWidget(screen->window(), Qt::Tool), m_screen(screen)
 {
     setObjectName(QStringLiteral("FindWindow"));
     setWindowTitle(tr("Find"));

@@ -17,8 +17,7 @@ int clampInt(qsizetype value)
 class ScreenAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
-    explicit ScreenAccessible(Screen *screen)
-        : QAccessibleWidget(screen, QAccessible::EditableText)
+    explicit ScreenAccessible(Screen *screen) : QAccessibleWidget(screen, QAccessible::EditableText)
     {
     }
 
@@ -66,7 +65,8 @@ public:
     {
         const qsizetype from = std::clamp<qsizetype>(startOffset, 0, screen()->length());
         const qsizetype to = std::clamp<qsizetype>(endOffset, from, screen()->length());
-        return QString::fromLatin1(QByteArrayView(screen()->model().bytes()).sliced(from, to - from));
+        return QString::fromLatin1(
+            QByteArrayView(screen()->model().bytes()).sliced(from, to - from));
     }
     int characterCount() const override { return clampInt(screen()->length()); }
     QRect characterRect(int) const override { return QRect(); }

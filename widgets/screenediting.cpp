@@ -185,8 +185,8 @@ QVariant Screen::inputMethodQuery(Qt::InputMethodQuery query) const
         {
             const qsizetype row = m_model.rowOf(m_cursor);
             const qsizetype start = m_model.rowStart(row);
-            const QByteArrayView line = QByteArrayView(m_model.bytes())
-                                            .sliced(start, m_model.rowContentEnd(row) - start);
+            const QByteArrayView line =
+                QByteArrayView(m_model.bytes()).sliced(start, m_model.rowContentEnd(row) - start);
             const qsizetype at = std::clamp<qsizetype>(m_cursor - start, 0, line.size());
             if (query == Qt::ImSurroundingText)
                 return QString::fromLatin1(line);

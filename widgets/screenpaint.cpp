@@ -95,7 +95,8 @@ void Screen::updateMetrics()
         advances[c] = qint32(std::lround(width * Unit));
     }
     const qint32 tabStop = qint32(std::lround(8 * fm.horizontalAdvance(QLatin1Char(' ')) * Unit));
-    relayoutKeepingTop([this, &advances, tabStop] { m_model.setLayout(advances, tabStop, wrapWidth()); });
+    relayoutKeepingTop(
+        [this, &advances, tabStop] { m_model.setLayout(advances, tabStop, wrapWidth()); });
     viewport()->update();
     caretChange();
 }
@@ -108,8 +109,8 @@ void Screen::paintEvent(QPaintEvent *e)
     // do not make every row between them painted.
     QList<std::pair<qsizetype, qsizetype>> spans;
     for (const QRect &r : e->region())
-        spans.append({top + qsizetype(r.top() / m_lineHeight),
-                      top + qsizetype(r.bottom() / m_lineHeight)});
+        spans.append(
+            {top + qsizetype(r.top() / m_lineHeight), top + qsizetype(r.bottom() / m_lineHeight)});
     std::sort(spans.begin(), spans.end());
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
@@ -159,7 +160,8 @@ void Screen::paintEvent(QPaintEvent *e)
         underlined.setUnderline(true);
         p.setFont(underlined);
         p.setPen(pal.color(QPalette::Text));
-        const QRect box(caret.left(), caret.top(), viewport()->width() - caret.left(), caret.height());
+        const QRect box(caret.left(), caret.top(), viewport()->width() - caret.left(),
+                        caret.height());
         p.fillRect(QRect(box.topLeft(), QFontMetrics(underlined).size(0, m_preedit)),
                    pal.color(QPalette::Base));
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, m_preedit);

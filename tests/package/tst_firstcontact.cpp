@@ -59,7 +59,8 @@ void TestFirstContact::withoutDisplay_data()
     const QString unknown = QStringLiteral("quorline: Unknown option 'bogus'.\n\nUsage: ");
     QTest::newRow("--help") << QStringList{"--help"} << QString() << 0 << usage << QString();
     QTest::newRow("-h") << QStringList{"-h"} << QString() << 0 << usage << QString();
-    QTest::newRow("--help-all") << QStringList{"--help-all"} << QString() << 0 << usage << QString();
+    QTest::newRow("--help-all") << QStringList{"--help-all"} << QString() << 0 << usage
+                                << QString();
     QTest::newRow("--version") << QStringList{"--version"} << QString() << 0
                                << QStringLiteral("Quorline 1.02\n") << QString();
     QTest::newRow("plain start") << QStringList{} << QString() << 1 << QString() << noDisplay;
@@ -102,7 +103,8 @@ void TestFirstContact::optionsDocumented()
     const QString help = run({QStringLiteral("--help")}).out;
     QFile doc(file);
     QVERIFY(doc.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(doc.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString text =
+        QString::fromUtf8(doc.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
     static const QRegularExpression listed(QStringLiteral("^\\s+(?:-\\S, )?(--[\\w-]+)"),
                                            QRegularExpression::MultilineOption);
     QVERIFY2(help.contains(QStringLiteral("--demo")), qPrintable(help));

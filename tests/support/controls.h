@@ -19,8 +19,7 @@ inline QString refusal(SerialPortControl &control)
 }
 
 // The entries of a list box, in order.
-template <typename ComboBox>
-QStringList entries(const ComboBox *box)
+template <typename ComboBox> QStringList entries(const ComboBox *box)
 {
     QStringList list;
     for (int i = 0; i < box->count(); ++i)
