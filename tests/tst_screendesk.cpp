@@ -151,9 +151,13 @@ void TestScreenDesk::saveAs()
     connect(&screen, &Screen::KeyPress, &screen, [&keyPresses](int &) { ++keyPresses; });
     screen.setSaveChooser([&path](QWidget *) { return QString(path); });
     screen.append(all256());
+    screen.show();
+    screen.activateWindow();
+    screen.setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
     QScopedPointer<QMenu> menu(screen.createContextMenu());
-    QAction *save = menu->findChild<QAction *>(QStringLiteral("SaveScreen"));
-    QVERIFY(save);
+    auto *save = screen.findChild<QAction *>(QStringLiteral("SaveScreen"));
+    QVERIFY(save && menu->actions().contains(save));
     save->trigger();
     QCOMPARE(readWhole(path), all256());
     screen.append("more");
@@ -175,8 +179,12 @@ void TestScreenDesk::findWindow()
     for (int i = 0; i < 500; ++i)
         screen.append(i == 3 ? "Needle here\r\n" : "hay hay hay\r\n");
     screen.append("needle at the end\r\n");
+    screen.show();
+    screen.activateWindow();
+    screen.setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
     QScopedPointer<QMenu> menu(screen.createContextMenu());
-    QVERIFY(menu->findChild<QAction *>(QStringLiteral("FindText")));
+    QVERIFY(menu->actions().contains(screen.findChild<QAction *>(QStringLiteral("FindText"))));
     typeKey(&screen, Qt::Key_F, QStringLiteral("\x06"), Qt::ControlModifier | Qt::ShiftModifier);
     auto *find = screen.window()->findChild<FindWindow *>(QStringLiteral("FindWindow"));
     QVERIFY(find && find->isVisible() && !find->isModal());

@@ -91,6 +91,7 @@ Screen::Screen(QWidget *parent) : QAbstractScrollArea(parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     m_model.setLimit(screenLimitFromEnvironment());
     installScreenAccessibility();
+    createActions();
     m_sinceFrame.start();
     updateMetrics();
 }

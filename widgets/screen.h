@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 
+class QAction;
 class QMenu;
 class QPainter;
 
@@ -57,8 +58,12 @@ public:
     // Opens (or raises) the find window.
     void showFind();
 
-    // The context menu's actions, owned by the caller.
+    // The context menu, owned by the caller: the editing entries made for this menu, then the
+    // screen's lasting commands (FindText, SaveScreen), then those added with addMenuActions.
     QMenu *createContextMenu();
+    // Entries of the window's that the menu shows after the screen's own (nullptr: a separator).
+    // Their shortcuts work while the screen has focus; the caller keeps them.
+    void addMenuActions(const QList<QAction *> &actions);
 
     void copy();
     void cut();
@@ -70,6 +75,8 @@ signals:
     // The character event of a typed key, before the box acts on it. A handler may set KeyAscii
     // to 0 to consume the key.
     void KeyPress(int &KeyAscii);
+    // The context menu is being made: a moment to bring its added entries up to date.
+    void contextMenuAboutToShow();
 
 protected:
     bool event(QEvent *e) override;
@@ -103,6 +110,8 @@ private:
     };
     struct GlyphBatch;
 
+    void createActions();
+    bool isOwnShortcut(const QKeyEvent *k) const;
     void typeCharacter(int code);
     void typeCommitted(const QString &text);
     qsizetype wordLeft(qsizetype pos) const;
@@ -141,6 +150,8 @@ private:
     QString m_preedit;
     SaveChooser m_saveChooser;
     QPointer<QWidget> m_find;
+    QList<QAction *> m_commands;
+    QList<QAction *> m_menuExtras;
     qsizetype m_cursor = 0;
     qsizetype m_anchor = 0;
     qint64 m_preferredX = -1;

@@ -7,6 +7,7 @@
 #include "widgets/findwindow.h"
 #include "widgets/messagebox.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
@@ -17,6 +18,8 @@
 #include <QMenu>
 #include <QPointer>
 #include <QScrollBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -35,26 +38,56 @@ CharClass classOf(uchar c)
     return CharClass::Other;
 }
 
-// Ctrl+Shift+S and Ctrl+Shift+F are the screen's own commands; plain Ctrl+S and Ctrl+F still
-// send their codes.
-bool isSaveKey(const QKeyEvent *k)
-{
-    return k->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && k->key() == Qt::Key_S;
-}
-
-bool isFindKey(const QKeyEvent *k)
-{
-    return k->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && k->key() == Qt::Key_F;
-}
-
 } // namespace
+
+// The screen's commands live as long as it does; their Ctrl+Shift keys are the screen's own,
+// while plain Ctrl+letter still sends its code.
+void Screen::createActions()
+{
+    const auto make = [this](const QString &text, const char *name, QKeySequence keys,
+                             void (Screen::*slot)()) {
+        auto *action = new QAction(text, this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    m_commands = {make(tr("&Find..."), "FindText", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+                       &Screen::showFind),
+                  make(tr("Save &As..."), "SaveScreen",
+                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Screen::saveAs)};
+}
+
+void Screen::addMenuActions(const QList<QAction *> &actions)
+{
+    for (QAction *action : actions) {
+        if (!action) {
+            m_menuExtras.append(nullptr); // a separator
+            continue;
+        }
+        action->setShortcutContext(Qt::WidgetShortcut);
+        addAction(action);
+        m_menuExtras.append(action);
+    }
+}
+
+bool Screen::isOwnShortcut(const QKeyEvent *k) const
+{
+    const QKeySequence pressed(k->keyCombination());
+    const QList<QAction *> own = actions();
+    return std::any_of(own.begin(), own.end(), [&pressed](const QAction *a) {
+        return !a->shortcut().isEmpty() && a->shortcut() == pressed;
+    });
+}
 
 bool Screen::event(QEvent *e)
 {
     if (e->type() == QEvent::ShortcutOverride) {
         // Keys that make a character belong to the terminal, not to a window shortcut.
         const auto *k = static_cast<QKeyEvent *>(e);
-        if (keyAsciiFor(k->key(), k->modifiers(), k->text()) >= 0) {
+        if (!isOwnShortcut(k) && keyAsciiFor(k->key(), k->modifiers(), k->text()) >= 0) {
             e->accept();
             return true;
         }
@@ -71,14 +104,6 @@ bool Screen::event(QEvent *e)
 
 void Screen::keyPressEvent(QKeyEvent *e)
 {
-    if (isSaveKey(e) || isFindKey(e)) {
-        e->accept();
-        if (isSaveKey(e))
-            saveAs();
-        else
-            showFind();
-        return;
-    }
     const int code = keyAsciiFor(e->key(), e->modifiers(), e->text());
     if (code < 0) {
         if (navigate(e))
@@ -412,14 +437,17 @@ QMenu *Screen::createContextMenu()
     menu->addSeparator();
     add(tr("Select &All"), "selectAll", m_model.length() > 0, &Screen::selectAll);
     menu->addSeparator();
-    add(tr("&Find..."), "FindText", true, &Screen::showFind);
-    add(tr("Save &As..."), "SaveScreen", true, &Screen::saveAs);
-    // Shown for the user; the keys themselves are taken in keyPressEvent.
-    const QList<QAction *> actions = menu->actions();
-    actions[actions.size() - 2]->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
-    actions.last()->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    for (QAction *a : actions)
-        a->setShortcutContext(Qt::WidgetShortcut);
+    menu->addActions(m_commands);
+    // The window's own entries follow, brought up to date by whoever owns them.
+    emit contextMenuAboutToShow();
+    if (!m_menuExtras.isEmpty())
+        menu->addSeparator();
+    for (QAction *action : std::as_const(m_menuExtras)) {
+        if (action)
+            menu->addAction(action);
+        else
+            menu->addSeparator();
+    }
     return menu;
 }
 
