@@ -81,13 +81,19 @@ void Form1::SendFile_triggered()
         pcntlabel->show();
         pcntlabel->setText(QStringLiteral("0%"));
 
-        LineReader file(CommonDialog1->fileName());
+        // The reader yields as the count does, so that a slow disk does not hold up the window.
+        LineReader file(CommonDialog1->fileName(), [&window] { return yieldSend(window); });
         while (!file.atEnd()) {
-            MSComm1->setOutput(file.readLine());
-            // The port takes any amount at once; the progress waits for the line to go out.
-            while (MSComm1->bytesToWrite() > outputAhead(MSComm1))
-                if (!yieldSend(window, QEventLoop::WaitForMoreEvents))
-                    return;
+            // A line goes out a piece at a time, so a line of any length takes little memory; a
+            // line that fits in one piece goes whole, and typing falls between lines.
+            bool lineEnded = false;
+            do {
+                MSComm1->setOutput(file.readPiece(sendPieceSize(MSComm1->baudRate()), &lineEnded));
+                // The port takes any amount at once; the progress waits for the line to go out.
+                while (MSComm1->bytesToWrite() > outputAhead(MSComm1))
+                    if (!yieldSend(window, QEventLoop::WaitForMoreEvents))
+                        return;
+            } while (!lineEnded);
             if (m_send.linesSent < m_send.lineCount)
                 setSendValue(m_send.linesSent + 1);
             pcntlabel->setText(percentText(m_send.linesSent, m_send.lineCount));

@@ -4,6 +4,9 @@
 //
 // bench_sendfile [KILOBYTES [BAUD]]   (default: 1024 KB at 115200 baud)
 // bench_sendfile count [MEGABYTES]    the line count alone, from the page cache (default 1024 MB)
+// bench_sendfile long [MEGABYTES [BAUD]]  one line with no line end (default 256 MB at 4000000
+//                                     baud) to a peer that reads at once: peak memory the send
+//                                     adds and the longest time the window goes unserved
 
 #include "app/form1.h"
 #include "filesend/linereader.h"
@@ -24,6 +27,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -77,6 +81,86 @@ int benchCount(qint64 megabytes)
     return 0;
 }
 
+// The user answers OK to the confirmation.
+void answerConfirmations(QTimer &answerer, Form1 &window)
+{
+    QObject::connect(&answerer, &QTimer::timeout, &window, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Ok)->click();
+    });
+    answerer.start(10);
+}
+
+// The most this process has held resident since the last reset, in bytes; -1 when unknown.
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// Lets the peak start again from what is resident now.
+void resetPeak()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
+int benchLongLine(qint64 megabytes, int baud)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.txt"));
+    {
+        // A sparse file: NUL bytes without a line end, made at once and read from memory.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(megabytes * 1024 * 1024))
+            return 1;
+    }
+    Peer peer;
+    if (peer.path().isEmpty())
+        return 1;
+    Form1 window(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+    window.show();
+    window.MSComm1->setCommPort(1);
+    window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
+    window.MSComm1->setPortOpen(true);
+    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+    QTimer answerer;
+    answerConfirmations(answerer, window);
+
+    // A timer that should tick every 5 ms: the longest gap is the longest stall.
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &window, [&sinceTick, &longestStall] {
+        longestStall = std::max(longestStall, sinceTick.restart());
+    });
+    QCoreApplication::processEvents();
+    const qint64 before = residentBytes();
+    resetPeak();
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    sinceTick.start();
+    ticker.start(5);
+    window.SendFile->trigger();
+    const double seconds = double(clock.elapsed()) / 1000.0;
+    const qint64 peak = peakResidentBytes();
+    std::printf("one line of %lld MB at %d baud: sent in %.1f s wall, %.2f s CPU (the 2 s wait "
+                "included)\n",
+                megabytes, baud, seconds, cpuSeconds() - cpuBefore);
+    std::printf("memory: %.1f MiB resident before, peak %.1f MiB, growth %.1f MiB\n",
+                double(before) / 1048576.0, double(peak) / 1048576.0,
+                double(peak - before) / 1048576.0);
+    std::printf("longest stall of the event loop: %lld ms\n", longestStall);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,6 +171,9 @@ int main(int argc, char *argv[])
     const Arguments options(QCoreApplication::arguments());
     if (options.positional(0, QString()) == QLatin1String("count"))
         return benchCount(options.positional(1, QStringLiteral("1024")).toLongLong());
+    if (options.positional(0, QString()) == QLatin1String("long"))
+        return benchLongLine(options.positional(1, QStringLiteral("256")).toLongLong(),
+                             options.positional(2, QStringLiteral("4000000")).toInt());
     const qint64 kilobytes = options.positional(0, QStringLiteral("1024")).toLongLong();
     const int baud = options.positional(1, QStringLiteral("115200")).toInt();
     const int bytesPerSecond = baud / 10;
@@ -119,13 +206,8 @@ int main(int argc, char *argv[])
     window.MSComm1->setPortOpen(true);
     window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
 
-    // The user answers OK to the confirmation.
     QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, &window, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->button(QMessageBox::Ok)->click();
-    });
-    answerer.start(10);
+    answerConfirmations(answerer, window);
 
     QList<Sample> samples;
     QElapsedTimer clock;

@@ -4,7 +4,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <linux/magic.h>
 #include <sys/vfs.h>
@@ -78,37 +80,64 @@ bool LineReader::atEnd()
 
 QByteArray LineReader::readLine()
 {
-    return takeLine(true);
+    QByteArray line;
+    take(&line, std::numeric_limits<qsizetype>::max());
+    return line;
 }
 
 void LineReader::skipLine()
 {
-    takeLine(false);
+    take(nullptr, std::numeric_limits<qsizetype>::max());
 }
 
-QByteArray LineReader::takeLine(bool keep)
+QByteArray LineReader::readPiece(qsizetype max, bool *lineEnded)
 {
-    QByteArray line;
-    while (fill()) {
+    QByteArray piece;
+    *lineEnded = take(&piece, std::max<qsizetype>(max, 1));
+    return piece;
+}
+
+// Takes up to max bytes of the current line into kept (none kept when it is null); true when
+// the line has ended with them, its line end taken too.
+bool LineReader::take(QByteArray *kept, qsizetype max)
+{
+    qsizetype taken = 0;
+    while (taken < max) {
+        if (!fill())
+            return true; // the last line needs no end
         const char *begin = m_buffer.constData() + m_pos;
-        const char *end = m_buffer.constData() + m_buffer.size();
+        const char *end = begin + std::min(m_buffer.size() - m_pos, max - taken);
         // The first LF, then the first CR before it: memchr scans far faster than a byte loop.
         const auto *lf = static_cast<const char *>(std::memchr(begin, '\n', end - begin));
         const char *stop = lf ? lf : end;
         const auto *cr = static_cast<const char *>(std::memchr(begin, '\r', stop - begin));
         const char *p = cr ? cr : stop;
-        if (keep)
-            line.append(begin, p - begin);
+        if (kept)
+            kept->append(begin, p - begin);
         m_pos += p - begin;
-        if (p == end)
-            continue;
-        ++m_pos;
-        // A CR may be followed by the LF of the same line end, perhaps in the next chunk.
-        if (*p == '\r' && fill() && m_buffer.at(m_pos) == '\n')
-            ++m_pos;
-        break;
+        taken += p - begin;
+        if (p != end) {
+            takeLineEnd();
+            return true;
+        }
     }
-    return line;
+    // A piece full to the byte: the line ends here if a line end or the file's end follows.
+    if (!fill())
+        return true;
+    const char next = m_buffer.at(m_pos);
+    if (next != '\n' && next != '\r')
+        return false;
+    takeLineEnd();
+    return true;
+}
+
+// Takes the line end at the reading position: LF, CR, or CR LF.
+void LineReader::takeLineEnd()
+{
+    const char first = m_buffer.at(m_pos++);
+    // A CR may be followed by the LF of the same line end, perhaps in the next chunk.
+    if (first == '\r' && fill() && m_buffer.at(m_pos) == '\n')
+        ++m_pos;
 }
 
 qint64 CountLines(const QString &fileName, const LineReader::Yield &yield)
@@ -121,4 +150,9 @@ qint64 CountLines(const QString &fileName, const LineReader::Yield &yield)
     }
     file.close();
     return count;
+}
+
+qint64 sendPieceSize(qint64 baud)
+{
+    return std::max<qint64>(64, baud / 100);
 }

@@ -24,11 +24,15 @@ public:
     QByteArray readLine();
     // Skips the next line without keeping its bytes.
     void skipLine();
+    // The next at most max bytes of the current line, so that a line of any length can be
+    // handled in pieces; lineEnded says whether the line ends right after them.
+    QByteArray readPiece(qsizetype max, bool *lineEnded);
     void close() { m_file.close(); }
 
 private:
     bool fill();
-    QByteArray takeLine(bool keep);
+    bool take(QByteArray *kept, qsizetype max);
+    void takeLineEnd();
 
     QFile m_file;
     QByteArray m_buffer;
@@ -39,3 +43,7 @@ private:
 
 // The number of lines in the file, as the send will read them; yield as for LineReader.
 qint64 CountLines(const QString &fileName, const LineReader::Yield &yield = {});
+
+// How much of a line the send hands to the port at a time: about a tenth of a second at the
+// port's rate (ten bits to a character), never less than 64 bytes.
+qint64 sendPieceSize(qint64 baud);

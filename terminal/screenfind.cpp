@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -22,12 +23,63 @@ constexpr std::array<uchar, 256> makeFold()
 
 constexpr std::array<uchar, 256> fold = makeFold();
 
-bool matchesFolded(const uchar *at, const uchar *needle, qsizetype n)
+// Searches folded copies of the text a window at a time with memmem, which is linear whatever
+// the needle (a byte-by-byte compare at each start took seconds for a long miss).
+qsizetype findFolded(const uchar *h, qsizetype size, const uchar *needle, qsizetype n,
+                     qsizetype from, bool backward)
 {
+    const qsizetype step = std::max<qsizetype>(64 * 1024, 4 * n);
+    std::vector<uchar> window(size_t(step + n - 1));
+    std::vector<uchar> key(static_cast<size_t>(n));
     for (qsizetype k = 0; k < n; ++k)
-        if (fold[at[k]] != fold[needle[k]])
-            return false;
-    return true;
+        key[size_t(k)] = fold[needle[backward ? n - 1 - k : k]];
+    // Candidates are where the needle's rarest byte stands (memchr skips the rest at memory
+    // speed); once their compares pass a few times the window, the window goes to memmem, which
+    // is linear whatever the needle.
+    std::array<qsizetype, 256> counts{};
+    for (const uchar c : key)
+        ++counts[c];
+    qsizetype pivot = n - 1;
+    for (qsizetype k = n - 1; k >= 0; --k)
+        if (counts[key[size_t(k)]] < counts[key[size_t(pivot)]])
+            pivot = k;
+    const auto search = [&window, &key, n, pivot](qsizetype length) -> qsizetype {
+        const uchar *w = window.data();
+        const uchar rare = key[size_t(pivot)];
+        qsizetype budget = 4 * length + n;
+        for (qsizetype at = pivot; at <= length - n + pivot && budget >= 0; ++at) {
+            const void *hit = memchr(w + at, rare, size_t(length - n + pivot + 1 - at));
+            if (!hit)
+                return -1;
+            at = static_cast<const uchar *>(hit) - w;
+            if (std::memcmp(w + at - pivot, key.data(), size_t(n)) == 0)
+                return at - pivot;
+            budget -= n;
+        }
+        if (budget >= 0)
+            return -1;
+        const void *hit = memmem(w, size_t(length), key.data(), size_t(n));
+        return hit ? static_cast<const uchar *>(hit) - w : -1;
+    };
+    if (!backward) {
+        for (qsizetype start = from; start <= size - n; start += step) {
+            const qsizetype length = std::min(size, start + step + n - 1) - start;
+            for (qsizetype k = 0; k < length; ++k)
+                window[size_t(k)] = fold[h[start + k]];
+            if (const qsizetype at = search(length); at >= 0)
+                return start + at;
+        }
+        return -1;
+    }
+    // Backward: the window and the needle reversed, so the first hit is the last match.
+    for (qsizetype end = from + n; end >= n; end -= step) {
+        const qsizetype length = end - std::max<qsizetype>(0, end - step - n + 1);
+        for (qsizetype k = 0; k < length; ++k)
+            window[size_t(k)] = fold[h[end - 1 - k]];
+        if (const qsizetype at = search(length); at >= 0)
+            return end - at - n;
+    }
+    return -1;
 }
 
 } // namespace
@@ -56,17 +108,6 @@ qsizetype findBytes(QByteArrayView haystack, QByteArrayView needle, qsizetype fr
             return hit ? static_cast<const char *>(hit) - haystack.data() : -1;
         }
     }
-    const auto *h = reinterpret_cast<const uchar *>(haystack.data());
-    const auto *nd = reinterpret_cast<const uchar *>(needle.data());
-    const uchar first = fold[nd[0]];
-    if (backward) {
-        for (qsizetype i = from; i >= 0; --i)
-            if (fold[h[i]] == first && matchesFolded(h + i, nd, n))
-                return i;
-    } else {
-        for (qsizetype i = from; i <= last; ++i)
-            if (fold[h[i]] == first && matchesFolded(h + i, nd, n))
-                return i;
-    }
-    return -1;
+    return findFolded(reinterpret_cast<const uchar *>(haystack.data()), haystack.size(),
+                      reinterpret_cast<const uchar *>(needle.data()), n, from, backward);
 }

@@ -135,6 +135,73 @@ private slots:
         QVERIFY(reader.atEnd());
     }
 
+    void readsInPieces_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<QByteArray>("pieces"); // each piece, '|' after one that ends its line
+        QTest::newRow("short lines whole") << QByteArray("ab\ncd") << 4 << QByteArray("ab|cd|");
+        QTest::newRow("long line cut")
+            << QByteArray("abcdefg\nh") << 3 << QByteArray("abc,def,g|h|");
+        QTest::newRow("full piece then LF") << QByteArray("abc\nd") << 3 << QByteArray("abc|d|");
+        QTest::newRow("full piece then CR LF")
+            << QByteArray("abc\r\nd") << 3 << QByteArray("abc|d|");
+        QTest::newRow("full piece at the end")
+            << QByteArray("abcdef") << 3 << QByteArray("abc,def|");
+        QTest::newRow("empty line") << QByteArray("\n\nx") << 3 << QByteArray("||x|");
+    }
+
+    // Catches a piece longer than asked, a line end sent or lost at a piece's edge, or an extra
+    // empty line after a line that fills its last piece.
+    void readsInPieces()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, max);
+        QFETCH(QByteArray, pieces);
+        LineReader reader(write(content));
+        QByteArray got;
+        while (!reader.atEnd()) {
+            bool ended = false;
+            got += reader.readPiece(max, &ended);
+            got += ended ? '|' : ',';
+        }
+        QCOMPARE(got, pieces);
+    }
+
+    // Catches a send that crashes or hangs when its file is cut short under a long line.
+    void truncatedUnderALongLine()
+    {
+        const QString path = write(QByteArray(300000, 'x'));
+        LineReader reader(path);
+        bool ended = false;
+        QCOMPARE(reader.readPiece(1000, &ended).size(), 1000);
+        QVERIFY(!ended);
+        QVERIFY(QFile::resize(path, 10));
+        qsizetype rest = 0;
+        while (!ended)
+            rest += reader.readPiece(1000, &ended).size();
+        QVERIFY(rest < 300000 - 1000); // what the reader held already, no more
+        QVERIFY(reader.atEnd());
+    }
+
+    void pieceSize_data()
+    {
+        QTest::addColumn<qint64>("baud");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("300 baud, the least") << qint64(300) << qint64(64);
+        QTest::newRow("9600") << qint64(9600) << qint64(96);
+        QTest::newRow("115200") << qint64(115200) << qint64(1152);
+        QTest::newRow("4000000") << qint64(4000000) << qint64(40000);
+    }
+
+    // Catches pieces too small for a slow port or too large to keep memory flat.
+    void pieceSize()
+    {
+        QFETCH(qint64, baud);
+        QFETCH(qint64, bytes);
+        QCOMPARE(sendPieceSize(baud), bytes);
+    }
+
     void percentage_data()
     {
         QTest::addColumn<qint64>("value");

@@ -204,6 +204,11 @@ void TestScreenDesk::findWindow()
     search("\u20ac", Qt::Key_Return);
     QCOMPARE(screen.selectionStart(), 3 * 13);
     QVERIFY(find->result->text().startsWith(QLatin1String("Not found")));
+    // After Clear Screen the search starts afresh, not from the old match's place (39).
+    screen.clear();
+    screen.append("needle" + QByteArray(39, 'x') + "needle\r\n");
+    search("needle", Qt::Key_F3);
+    QCOMPARE(screen.selectionStart(), 0);
 }
 
 QTEST_MAIN(TestScreenDesk)

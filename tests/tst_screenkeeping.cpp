@@ -41,6 +41,8 @@ private slots:
     void limitSetting();
     void find_data();
     void find();
+    void findInLargeText_data();
+    void findInLargeText();
     void save_data();
     void save();
 };
@@ -145,6 +147,39 @@ void TestScreenKeeping::find()
     QFETCH(int, expected);
     QCOMPARE(findBytes("abc ABC abc \xc9t\xe9 \xd7\xf7", needle, from, backward, matchCase),
              expected);
+}
+
+void TestScreenKeeping::findInLargeText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<int>("expected");
+    const QByteArray straddle = QByteArray(65536 - 3, 'x') + "NeEdLe" + QByteArray(100, 'x');
+    QTest::newRow("across the 64 KiB step, forward")
+        << straddle << QByteArray("needle") << false << 65533;
+    QTest::newRow("across the 64 KiB step, backward")
+        << straddle << QByteArray("needle") << true << 65533;
+    // Every 'a' is a near miss: the search hands its windows over to the linear one.
+    const QByteArray nearMisses = QByteArray("ab").repeated(100000) +
+                                  QByteArray("AB").repeated(50) + "BA" +
+                                  QByteArray("ab").repeated(10);
+    const QByteArray periodic = QByteArray("ab").repeated(50) + "ba";
+    QTest::newRow("near misses, forward") << nearMisses << periodic << false << 200000;
+    QTest::newRow("near misses, backward") << nearMisses << periodic << true << 200000;
+    QTest::newRow("long miss") << QByteArray(200000, 'a') << QByteArray(1000, 'A') + 'b' << false
+                               << -1;
+}
+
+// Catches a match lost where two steps of the case-blind search meet, or in its hand-over from
+// the quick candidate scan to the linear search.
+void TestScreenKeeping::findInLargeText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, needle);
+    QFETCH(bool, backward);
+    QFETCH(int, expected);
+    QCOMPARE(findBytes(text, needle, backward ? text.size() : 0, backward, false), expected);
 }
 
 void TestScreenKeeping::save_data()

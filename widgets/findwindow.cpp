@@ -76,7 +76,8 @@ void FindWindow::find(bool backward)
         return;
     }
     const qint64 last = m_lastStart - m_screen->droppedTotal();
-    const bool resume = m_lastStart >= 0 && last >= 0 && last < haystack.size();
+    const bool resume = m_lastStart >= 0 && m_lastRewrites == m_screen->rewrites() && last >= 0 &&
+                        last < haystack.size();
     qsizetype from = 0;
     if (backward)
         from = resume ? last - 1 : m_screen->selectionStart() - 1;
@@ -93,6 +94,7 @@ void FindWindow::find(bool backward)
         return;
     }
     m_lastStart = at + m_screen->droppedTotal();
+    m_lastRewrites = m_screen->rewrites();
     m_screen->setSelection(at, at + needle.size());
     result->setText(wrapped ? tr("Found, from the other end.") : tr("Found."));
 }

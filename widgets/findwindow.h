@@ -34,4 +34,5 @@ private:
     // The last match's start counted from the screen's first byte ever, so that it survives
     // the limit dropping old rows; -1 before the first match.
     qint64 m_lastStart = -1;
+    qint64 m_lastRewrites = 0;
 };

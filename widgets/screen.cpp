@@ -103,6 +103,7 @@ QString Screen::text() const
 
 void Screen::setText(const QString &text)
 {
+    ++m_rewrites;
     m_droppedTotal += m_model.setBytes(toLatin1Lossy(text));
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
@@ -170,6 +171,7 @@ void Screen::setCursorPosition(qsizetype pos)
 
 void Screen::clear()
 {
+    ++m_rewrites;
     m_model.clear();
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
@@ -191,6 +193,7 @@ void Screen::setSelection(qsizetype anchor, qsizetype position)
 
 void Screen::replaceSelection(QByteArrayView bytes)
 {
+    ++m_rewrites;
     const qsizetype from = std::min(m_cursor, m_anchor);
     const qsizetype topChar = m_model.rowStart(topRow());
     m_model.remove(from, std::max(m_cursor, m_anchor) - from);

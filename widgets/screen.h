@@ -39,6 +39,9 @@ public:
     const ScreenModel &model() const { return m_model; }
     // How many bytes the limit has dropped from the front since the screen was made.
     qint64 droppedTotal() const { return m_droppedTotal; }
+    // Counts the changes that move text already shown (Clear Screen, edits, a new text), so that
+    // a place remembered in it can be known to be stale.
+    qint64 rewrites() const { return m_rewrites; }
     qsizetype cursorPosition() const { return m_cursor; }
     int cursorPositionProperty() const;
     // Insertion point at pos (clamped), selection gone, caret scrolled into view.
@@ -147,6 +150,7 @@ private:
 
     ScreenModel m_model;
     qint64 m_droppedTotal = 0;
+    qint64 m_rewrites = 0;
     QString m_preedit;
     SaveChooser m_saveChooser;
     QPointer<QWidget> m_find;
