@@ -281,6 +281,8 @@ void SerialPortControl::deviceLost()
         return; // closed in the meantime
     m_salvaged += m_port.readAll();
     m_port.close();
+    // The device may come back under the same name: our lock must not keep it from anyone.
+    m_lock.release();
     m_port.clearError();
     m_failed = false;
     m_readPause.stop();

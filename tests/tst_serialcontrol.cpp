@@ -6,6 +6,8 @@
 #include "support/files.h"
 #include "support/peer.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -193,6 +195,9 @@ private slots:
         SerialPortControl control(PortMap::build(portEnvironment({{1, link}}), {}));
         control.setCommPort(1);
         QVERIFY2(refusal(control).isEmpty(), "the device vanished before the control opened it");
+        const QString lock = QString::fromLatin1(portlock::Directory) + u'/' +
+                             portlock::lockName(QFileInfo(link).canonicalFilePath());
+        QVERIFY(QFile::exists(lock));
         QByteArray received;
         int losses = 0;
         int empty = 0; // events that brought neither bytes nor the loss
@@ -208,6 +213,8 @@ private slots:
         QSignalSpy events(&control, &SerialPortControl::OnComm);
 
         QTRY_VERIFY_WITH_TIMEOUT(!control.portOpen(), 10000);
+        // Catches a lost device that keeps our lock, refusing everyone when it comes back.
+        QVERIFY2(!QFile::exists(lock), "the lost device is still locked");
         const qsizetype atClose = events.size();
         const double before = cpuSeconds();
         events.wait(700); // a further event ends the measure early
