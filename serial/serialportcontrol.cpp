@@ -149,6 +149,12 @@ void SerialPortControl::close()
             m_draining = true;
             m_dropped = drainBeforeClose(m_port, m_openBaud, m_openBitsPerByte);
             m_draining = false;
+            // Bytes that came during a trickle's rest still wait in the kernel: show them too.
+            m_port.resting = false;
+            if (!m_port.waitForReadyRead(0) && m_port.error() == QSerialPort::TimeoutError)
+                m_port.clearError();
+            m_readPause.stop();
+            m_salvaged += m_port.readAll();
         }
         m_port.close();
     }
@@ -156,6 +162,8 @@ void SerialPortControl::close()
     m_port.clearError();
     m_failed = false;
     m_lossReport.clear();
+    if (!m_salvaged.isEmpty())
+        emit OnComm();
 }
 
 int SerialPortControl::bitsPerByte() const

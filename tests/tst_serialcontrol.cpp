@@ -102,6 +102,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received.mid(size), QByteArray("after a pause"), 5000);
     }
 
+    // Catches bytes lost at Close Port because they came while reading rested between batches.
+    void closeShowsBytesOfTheRest()
+    {
+        Peer peer(QStringList{"--echo"});
+        QVERIFY(!peer.path().isEmpty());
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        control.setCommPort(1);
+        QByteArray received;
+        connect(&control, &SerialPortControl::OnComm, this,
+                [&received, &control] { received += control.input(); });
+        QSignalSpy events(&control, &SerialPortControl::OnComm);
+        control.setPortOpen(true);
+        control.setOutput(QByteArray(64, 'a'));
+        while (received.size() < 64)
+            QVERIFY(events.wait(5000));
+        // A small read: reading now rests for a batch, and the echo of these comes meanwhile.
+        control.setOutput("0123456789");
+        QTest::qWait(15);
+        control.setPortOpen(false);
+        QCOMPARE(received, QByteArray(64, 'a') + "0123456789");
+    }
+
     void refusals_data()
     {
         QTest::addColumn<int>("port");
