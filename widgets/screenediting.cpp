@@ -44,7 +44,7 @@ CharClass classOf(uchar c)
 // while plain Ctrl+letter still sends its code.
 void Screen::createActions()
 {
-    const auto make = [this](const QString &text, const char *name, QKeySequence keys,
+    const auto make = [this](const QString &text, const char *name, const QKeySequence &keys,
                              void (Screen::*slot)()) {
         auto *action = new QAction(text, this);
         action->setObjectName(QLatin1String(name));
