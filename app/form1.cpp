@@ -2,6 +2,7 @@
 #include "base/failure.h"
 #include "widgets/messagebox.h"
 
+#include "help/helptext.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/commondialog.h"
 #include "widgets/form2.h"
@@ -95,8 +96,7 @@ void Form1::createControls()
     place(HelpFrame, 480, 120, 7935, 3975);
     HelpFrame->hide();
 
-    Helpbox =
-        named(new QPlainTextEdit(QStringLiteral("Help.txt file not found"), HelpFrame), "Helpbox");
+    Helpbox = named(new QPlainTextEdit(helpMissingText(), HelpFrame), "Helpbox");
     Helpbox->setFont(standInFont(9.75));
     Helpbox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     place(Helpbox, 120, 360, 7695, 3255);

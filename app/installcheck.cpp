@@ -1,6 +1,7 @@
 #include "app/installcheck.h"
 
 #include "app/form1.h"
+#include "help/helptext.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -13,7 +14,7 @@ int printInstallState(const Form1 &window)
     out << "executable: " << QCoreApplication::applicationFilePath() << '\n';
     out << "directory: " << QCoreApplication::applicationDirPath() << '\n';
     const QString help = window.Helpbox->toPlainText();
-    if (help == u"Help.txt file not found")
+    if (help == helpMissingText())
         out << "help: not found\n";
     else
         out << "help: loaded, " << help.size() << " characters\n";

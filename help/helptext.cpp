@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+QString helpMissingText()
+{
+    return QStringLiteral("Help.txt file not found");
+}
+
 QString helpFilePath(const QString &directory)
 {
     return QDir(directory).filePath(QStringLiteral("help.txt"));

@@ -5,6 +5,9 @@
 #include <functional>
 #include <optional>
 
+// What the help panel shows while no help file has been read.
+QString helpMissingText();
+
 // The help file of a program directory: help.txt in it, also when the directory is the root.
 QString helpFilePath(const QString &directory);
 

@@ -117,8 +117,6 @@ private:
     bool isOwnShortcut(const QKeyEvent *k) const;
     void typeCharacter(int code);
     void typeCommitted(const QString &text);
-    qsizetype wordLeft(qsizetype pos) const;
-    qsizetype wordRight(qsizetype pos) const;
     void followTrim(qsizetype dropped, qsizetype topChar);
     QRect caretRect() const;
     void deleteBack();

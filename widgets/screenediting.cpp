@@ -2,6 +2,7 @@
 #include "widgets/screen.h"
 
 #include "base/failure.h"
+#include "terminal/screenbytes.h"
 #include "terminal/screenfile.h"
 #include "terminal/typedtext.h"
 #include "widgets/findwindow.h"
@@ -20,25 +21,6 @@
 #include <QScrollBar>
 
 #include <algorithm>
-
-namespace {
-
-enum class CharClass { Word, Blank, Break, Other };
-
-CharClass classOf(uchar c)
-{
-    if (c == ' ' || c == '\t')
-        return CharClass::Blank;
-    if (c == '\r' || c == '\n')
-        return CharClass::Break;
-    const bool latinLetter = c >= 0xC0 && c != 0xD7 && c != 0xF7;
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-        latinLetter || c == 0xAA || c == 0xB5 || c == 0xBA)
-        return CharClass::Word;
-    return CharClass::Other;
-}
-
-} // namespace
 
 // The screen's commands live as long as it does; their Ctrl+Shift keys are the screen's own,
 // while plain Ctrl+letter still sends its code.
@@ -237,13 +219,13 @@ bool Screen::navigate(QKeyEvent *e)
     switch (e->key()) {
     case Qt::Key_Left:
         if (ctrl)
-            moveCaret(wordLeft(m_cursor), shift);
+            moveCaret(wordLeft(m_model.bytes(), m_cursor), shift);
         else
             moveCaret(selected && !shift ? selectionStart() : stepLeft(m_cursor), shift);
         return true;
     case Qt::Key_Right:
         if (ctrl)
-            moveCaret(wordRight(m_cursor), shift);
+            moveCaret(wordRight(m_model.bytes(), m_cursor), shift);
         else
             moveCaret(selected && !shift ? selectionEnd() : stepRight(m_cursor), shift);
         return true;
@@ -276,38 +258,6 @@ bool Screen::navigate(QKeyEvent *e)
     default:
         return false;
     }
-}
-
-// To the start of the word before pos, over any blanks and line breaks between.
-qsizetype Screen::wordLeft(qsizetype pos) const
-{
-    const QByteArray &t = m_model.bytes();
-    while (pos > 0 && classOf(uchar(t[pos - 1])) != CharClass::Word &&
-           classOf(uchar(t[pos - 1])) != CharClass::Other)
-        --pos;
-    if (pos == 0)
-        return 0;
-    const CharClass kind = classOf(uchar(t[pos - 1]));
-    while (pos > 0 && classOf(uchar(t[pos - 1])) == kind)
-        --pos;
-    return pos;
-}
-
-// To the start of the next word: past the rest of this one and the blanks and breaks after it.
-qsizetype Screen::wordRight(qsizetype pos) const
-{
-    const QByteArray &t = m_model.bytes();
-    const qsizetype len = t.size();
-    if (pos < len) {
-        const CharClass kind = classOf(uchar(t[pos]));
-        if (kind == CharClass::Word || kind == CharClass::Other)
-            while (pos < len && classOf(uchar(t[pos])) == kind)
-                ++pos;
-    }
-    while (pos < len && (classOf(uchar(t[pos])) == CharClass::Blank ||
-                         classOf(uchar(t[pos])) == CharClass::Break))
-        ++pos;
-    return pos;
 }
 
 void Screen::deleteBack()
@@ -359,18 +309,11 @@ void Screen::selectAll()
 
 void Screen::selectWordAt(qsizetype pos)
 {
-    const QByteArray &t = m_model.bytes();
-    if (pos >= t.size() || classOf(uchar(t[pos])) == CharClass::Break) {
+    const auto [from, to] = wordAt(m_model.bytes(), pos);
+    if (from == to) {
         moveCaret(pos, false);
         return;
     }
-    const CharClass kind = classOf(uchar(t[pos]));
-    qsizetype from = pos;
-    qsizetype to = pos + 1;
-    while (from > 0 && classOf(uchar(t[from - 1])) == kind)
-        --from;
-    while (to < t.size() && classOf(uchar(t[to])) == kind)
-        ++to;
     m_anchor = from;
     moveCaret(to, true);
 }

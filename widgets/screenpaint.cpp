@@ -1,6 +1,8 @@
 // How the screen draws its rows.
 #include "widgets/screen.h"
 
+#include "terminal/screenbytes.h"
+
 #include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,21 +13,6 @@
 
 namespace {
 constexpr qint32 Unit = ScreenModel::Unit;
-
-// The character that stands for byte c on screen: itself, or the control picture of a code.
-QChar shownText(int c)
-{
-    if (c < 32)
-        return QChar(0x2400 + c);
-    if (c == 127)
-        return QChar(0x2421);
-    return QChar(c);
-}
-
-QString hexText(int c)
-{
-    return QStringLiteral("%1").arg(c, 2, 16, QLatin1Char('0')).toUpper();
-}
 } // namespace
 
 // Glyphs of the rows in view, gathered by font and colour so that a whole paint takes a few
@@ -80,14 +67,15 @@ void Screen::updateMetrics()
     m_rawFonts.clear();
     ScreenModel::Advances advances;
     for (int c = 0; c < 256; ++c) {
+        const auto byte = uchar(c);
         Glyph g;
-        g.dim = c < 32 || (c >= 127 && c < 160);
-        g.framed = c >= 128 && c < 160;
+        g.dim = isDimByte(byte);
+        g.framed = isFramedByte(byte);
         qreal width = 0;
-        if (!shapeGlyph(g.framed ? hexText(c) : shownText(c), g, width) && g.dim) {
+        if (!shapeGlyph(g.framed ? hexText(byte) : QString(shownChar(byte)), g, width) && g.dim) {
             // No font here has the control picture: show the code in a frame instead.
             g.framed = true;
-            shapeGlyph(hexText(c), g, width);
+            shapeGlyph(hexText(byte), g, width);
         }
         if (c == '\t' || c == '\r' || c == '\n')
             g.count = 0;
