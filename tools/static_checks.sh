@@ -24,6 +24,20 @@ mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compil
 [ ${#files[@]} -gt 0 ] || { echo "no sources found in $build/compile_commands.json"; exit 2; }
 
 status=0
+# Every source of ours, headers too, as .clang-format lays it out.
+echo "== clang-format"
+mapfile -t sources < <(cd "$root" && git ls-files -- '*.cpp' '*.h' '*.h.in' 2>/dev/null)
+if [ ${#sources[@]} -eq 0 ]; then
+    mapfile -t sources < <(cd "$root" && find base widgets app serial terminal filesend help tools \
+        bench tests \( -name '*.cpp' -o -name '*.h' \) -not -path '*/corpus/*')
+fi
+if (cd "$root" && clang-format --dry-run -Werror "${sources[@]}" >"$build/clang-format.log" 2>&1); then
+    echo "clean (${#sources[@]} files)"
+else
+    grep -E 'error:' "$build/clang-format.log" | cut -d: -f1 | sort -u | sed 's/^/not formatted: /'
+    status=1
+fi
+
 echo "== clang-tidy on ${#files[@]} files"
 tidy_log="$build/clang-tidy.log"
 printf '%s\0' "${files[@]}" \
