@@ -129,7 +129,7 @@ int benchLongLine(qint64 megabytes, int baud)
     window.MSComm1->setCommPort(1);
     window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
     window.MSComm1->setPortOpen(true);
-    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+    window.CommonDialog1->setChooser([&path](QWidget *, const QString &) { return path; });
     QTimer answerer;
     answerConfirmations(answerer, window);
 
