@@ -5,6 +5,7 @@
 #include "terminal/notation.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
@@ -88,6 +89,8 @@ public:
 
     // Where help.txt is looked for; empty means the program's own directory (tests set it).
     QString helpDirectory;
+    // Rates from --baud, listed after the fixed ones, the first selected; set before Form_Load.
+    QList<qint32> extraBaudRates;
 
 public slots:
     void ClearScreen_triggered();

@@ -18,8 +18,8 @@ void Form1::btnOpen_clicked()
         const int index = cboPort->currentIndex();
         MSComm1->setCommPort(index < 0 ? 0
                                        : PortChoice::portNumberOfEntry(cboPort->itemText(index)));
-        MSComm1->setSettings(
-            PortChoice::settingsString(cboBaud->currentIndex(), cboParity->currentIndex()));
+        MSComm1->setSettings(PortChoice::settingsString(cboBaud->currentIndex(),
+                                                        cboParity->currentIndex(), extraBaudRates));
         MSComm1->setPortOpen(true);
         btnOpen->setEnabled(false);
         btnClose->setEnabled(true);

@@ -1,6 +1,7 @@
 #include "serial/serialportcontrol.h"
 
 #include "base/failure.h"
+#include "serial/customspeed.h"
 #include "serial/deviceguard.h"
 #include "serial/openadvice.h"
 #include "serial/portdrain.h"
@@ -10,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <utility>
 
 namespace {
@@ -100,7 +102,9 @@ void SerialPortControl::open()
     // a doubled slash gives it a name of its own (LCK.._ttyUSB0) while ours guards the real one.
     const qsizetype cut = real.lastIndexOf(u'/');
     m_port.setPortName(real.left(cut) + u'/' + real.mid(cut));
-    m_port.setBaudRate(m_settings.baudRate);
+    // QSerialPort is given standard rates only; any other is set exactly once the port is open.
+    const bool customRate = !customspeed::isStandard(m_settings.baudRate);
+    m_port.setBaudRate(customRate ? qint32(QSerialPort::Baud9600) : m_settings.baudRate);
     m_port.setParity(m_settings.parity);
     m_port.setDataBits(m_settings.dataBits);
     m_port.setStopBits(m_settings.stopBits);
@@ -122,6 +126,11 @@ void SerialPortControl::open()
         const int fd = int(m_port.handle());
         deviceguard::checkOpened(fd, checked, device->path);
         deviceguard::flockDevice(fd, device->path);
+        if (customRate && !customspeed::apply(fd, m_settings.baudRate))
+            throw Failure(QStringLiteral("%1: the device cannot run at %2 baud: %3")
+                              .arg(device->path)
+                              .arg(m_settings.baudRate)
+                              .arg(qt_error_string(errno)));
         const qint64 speed = deviceguard::lineSpeed(fd);
         if (!deviceguard::speedTaken(m_settings.baudRate, speed))
             throw Failure(QStringLiteral("%1: the device cannot run at %2 baud (it set %3)")

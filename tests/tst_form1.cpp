@@ -255,6 +255,25 @@ private slots:
         }
     }
 
+    // Rates from --baud: listed after "128k" as given, the first selected, and opened at the
+    // full rate. A list that lost the fixed entries or an open at the wrong rate fails here.
+    void extraBaudRates()
+    {
+        const Peer peer;
+        auto window =
+            std::make_unique<Form1>(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        window->extraBaudRates = {1000000, 12345};
+        window->Form_Load();
+        window->show();
+        QCOMPARE(entries(window->cboBaud).mid(10),
+                 QStringList({"115.2k", "128k", "1000000", "12345"}));
+        QCOMPARE(window->cboBaud->currentIndex(), 12);
+        window->cboBaud->setCurrentIndex(13);
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(window->MSComm1->portOpen());
+        QCOMPARE(window->MSComm1->settings(), "12345,n,8,2");
+    }
+
     void openFailures_data()
     {
         QTest::addColumn<int>("port");
