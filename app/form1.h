@@ -39,6 +39,7 @@ class SerialPortControl;
 //   form1_sendfile.cpp  SendFile_triggered, Timer1_timeout
 //   form1_help.cpp      loadHelpText, help_triggered, Command1_clicked
 //   form1_about.cpp     Aboutbox_triggered
+//   form1_linecontrol.cpp  DTR, RTS, PulseDTR, SendBreak, ModemLines (the screen's context menu)
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -81,6 +82,13 @@ public:
     QAction *help = nullptr;
     QAction *Aboutbox = nullptr;
 
+    // Line control, in the screen's context menu while the port is open.
+    QAction *DTR = nullptr;
+    QAction *RTS = nullptr;
+    QAction *PulseDTR = nullptr;
+    QAction *SendBreak = nullptr;
+    QAction *ModemLines = nullptr;
+
     // Set once the window is being closed: a handler waiting in a yield ends without going on.
     bool isClosing() const { return m_closing; }
 
@@ -106,6 +114,12 @@ public slots:
     void Aboutbox_triggered();
     void SendFile_triggered();
     void Timer1_timeout();
+    void DTR_triggered(bool on);
+    void RTS_triggered(bool on);
+    void PulseDTR_triggered();
+    void SendBreak_triggered();
+    // Brings the line-control entries up to date: the menu opens, the port opens or closes.
+    void ModemLines_update();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -113,6 +127,7 @@ protected:
 private:
     void createControls();
     void createMenu();
+    void createLineControl();
     void wireEvents();
     void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);

@@ -39,6 +39,12 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
+    for (QTimer *timer : {&m_pulseEnd, &m_breakEnd}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&m_pulseEnd, &QTimer::timeout, this, &SerialPortControl::pulseEnded);
+    connect(&m_breakEnd, &QTimer::timeout, this, &SerialPortControl::breakEnded);
     // The program quits on a signal or when its display goes: close the port as Close Port does.
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &SerialPortControl::close);
@@ -137,12 +143,14 @@ void SerialPortControl::open()
                               .arg(device->path)
                               .arg(m_settings.baudRate)
                               .arg(speed));
+        checkLineControl();
     } catch (...) {
         m_port.close();
         m_port.clearError();
         m_lock.release();
         throw;
     }
+    emit lineStateChanged();
 }
 
 void SerialPortControl::close()
@@ -152,6 +160,7 @@ void SerialPortControl::close()
         return;
     m_dropped = 0;
     m_readPause.stop();
+    endLineControl();
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -171,6 +180,7 @@ void SerialPortControl::close()
     m_port.clearError();
     m_failed = false;
     m_lossReport.clear();
+    emit lineStateChanged();
     if (!m_salvaged.isEmpty())
         emit OnComm();
 }
@@ -297,6 +307,7 @@ void SerialPortControl::deviceLost()
     if (!m_failed)
         return; // closed in the meantime
     m_salvaged += m_port.readAll();
+    endLineControl();
     m_port.close();
     // The device may come back under the same name: our lock must not keep it from anyone.
     m_lock.release();
@@ -308,6 +319,7 @@ void SerialPortControl::deviceLost()
         m_reconnectTimer.start();
     else
         m_lossReport = m_lastError;
+    emit lineStateChanged();
     if (!m_salvaged.isEmpty() || !m_lossReport.isEmpty())
         emit OnComm();
 }

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -272,6 +273,41 @@ private slots:
         QTest::mouseClick(window->btnOpen, Qt::LeftButton);
         QVERIFY(window->MSComm1->portOpen());
         QCOMPARE(window->MSComm1->settings(), "12345,n,8,2");
+    }
+
+    // Line control on a plain pseudo-terminal, which has no modem lines: an entry that stays
+    // enabled there, or says nothing of why, fails here; so does one left enabled after a close.
+    void lineControlOnAPlainPty()
+    {
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        const QList<QAction *> line{window->DTR, window->RTS, window->PulseDTR, window->SendBreak,
+                                    window->ModemLines};
+        const std::unique_ptr<QMenu> menu(window->Text1->createContextMenu());
+        QStringList names;
+        for (QAction *a : menu->actions())
+            names << a->objectName();
+        QCOMPARE(names.mid(names.size() - 5),
+                 QStringList({"DTR", "RTS", "PulseDTR", "SendBreak", "ModemLines"}));
+        QCOMPARE(window->SendBreak->shortcut(), QKeySequence("Ctrl+Shift+B"));
+        for (QAction *a : line) {
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+            QCOMPARE(a->toolTip(), "The port is not open");
+        }
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(window->MSComm1->portOpen());
+        const std::unique_ptr<QMenu> openMenu(window->Text1->createContextMenu());
+        for (QAction *a : line) {
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+            QVERIFY2(a->toolTip().startsWith("COM1 (" + peer.path() + ") has no modem lines"),
+                     qPrintable(a->toolTip()));
+        }
+        QCOMPARE(window->ModemLines->text(), "CTS, DSR, DCD, RI unknown");
+        const BoxAnswerer boxes;
+        QTest::keyClick(window->Text1, Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(!window->MSComm1->isSendingBreak());
+        QCOMPARE(boxes.texts(), QStringList());
     }
 
     void openFailures_data()
