@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QTest>
 
+#include <cerrno>
+
 #include <dlfcn.h>
 
 #include <memory>
@@ -130,6 +132,52 @@ private slots:
         writeFile(m_log + ".in", "DSR RI");
         menu.reset(t.window.Text1->createContextMenu());
         QCOMPARE(t.window.ModemLines->text(), "CTS off, DSR on, DCD off, RI on");
+    }
+
+    // A line request the device refuses is one box naming the line and the reason; one that
+    // finds the device gone is the usual loss, once. A second box, none, or a check mark left
+    // claiming the line fails here.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("message"); // after the port's label
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("DTR refused")
+            << "DTR" << EPERM << ": DTR could not be dropped: Operation not permitted" << false;
+        QTest::newRow("RTS refused")
+            << "RTS" << EINVAL << ": RTS could not be dropped: Invalid argument" << false;
+        QTest::newRow("break refused") << "SendBreak" << ENOTTY
+                                       << ": the break could not be sent: Inappropriate ioctl for "
+                                          "device"
+                                       << false;
+        QTest::newRow("device gone at DTR")
+            << "DTR" << EIO << "ERror in receive routine, COM1 (%1) was disconnected" << true;
+        QTest::newRow("device gone at Reset")
+            << "PulseDTR" << EIO << "ERror in receive routine, COM1 (%1) was disconnected" << true;
+    }
+    void refusals()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, error);
+        QFETCH(QString, message);
+        QFETCH(bool, lost);
+        Terminal t({});
+        QVERIFY(t.open());
+        const BoxAnswerer boxes;
+        qputenv("QUORLINE_MODEM_FAIL", QByteArray::number(error));
+        t.window.findChild<QAction *>(name)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 5000);
+        QTest::qWait(100); // a second box would come now
+        qunsetenv("QUORLINE_MODEM_FAIL");
+        const QString expected =
+            lost ? message.arg(t.peer.path()) : "COM1 (" + t.peer.path() + ")" + message;
+        QCOMPARE(boxes.texts(), QStringList({expected}));
+        QCOMPARE(t.window.MSComm1->portOpen(), !lost);
+        QCOMPARE(t.window.btnOpen->isEnabled(), lost);
+        const std::unique_ptr<QMenu> menu(t.window.Text1->createContextMenu());
+        for (QAction *a : {t.window.DTR, t.window.RTS}) // as the device has them
+            QCOMPARE(a->isChecked(), !lost);
     }
 
     // A device that rounds a rate it cannot run must be refused, not opened at another speed.

@@ -3,7 +3,9 @@
 // For pty slaves only: the outputs (DTR, RTS) and breaks are appended to $QUORLINE_MODEM_FILE
 // as "<monotonic ms> DTR 1" lines; the inputs asserted are the names in $QUORLINE_MODEM_FILE.in
 // ("CTS DCD"). With $QUORLINE_MODEM_ROUND=N, a rate set in bits per second is rounded to a
-// multiple of N, as a device that cannot run it would. Everything else goes to the kernel.
+// multiple of N, as a device that cannot run it would. With $QUORLINE_MODEM_FAIL=ERRNO the
+// modem-line and break requests fail with that error (5, EIO: the device is gone). Everything
+// else goes to the kernel.
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +113,13 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     va_end(args);
     if (!isPtySlave(fd))
         return real(fd, request, arg);
+    const char *fail = std::getenv("QUORLINE_MODEM_FAIL");
+    const bool lineRequest = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
+                             request == TIOCMBIC || request == TIOCSBRK || request == TIOCCBRK;
+    if (fail != nullptr && lineRequest) {
+        errno = std::atoi(fail);
+        return -1;
+    }
     switch (request) {
     case TIOCMGET:
         *static_cast<int *>(arg) = g_outputs | inputs();
