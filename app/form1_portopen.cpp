@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "base/failure.h"
+#include "serial/openadvice.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/messagebox.h"
@@ -25,7 +26,11 @@ void Form1::btnOpen_clicked()
         btnClose->setEnabled(true);
         Text1->setFocus();
     } catch (const std::exception &failure) {
-        showMessage(this, QStringLiteral("Error opening port. ") + describe(failure));
+        QString text = QStringLiteral("Error opening port. ") + describe(failure);
+        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
+            !advice.isEmpty())
+            text += u' ' + advice;
+        showMessage(this, text);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "serial/serialportcontrol.h"
 #include "support/boxanswerer.h"
 #include "support/controls.h"
+#include "support/files.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
 
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPort>
@@ -204,6 +206,35 @@ private slots:
         QCOMPARE(window->ControlName(31), "US");
         QCOMPARE(window->ControlName(32), "[??]");
         QCOMPARE(window->ControlName(-1), "[??]");
+    }
+
+    // While brltty runs (here a program of that name), a failed open and the empty list's
+    // tooltip name it and the remedy; advice missing then, or given without it, fails here.
+    void brlttyAdvice()
+    {
+        const QString advice = "brltty is running: it takes many USB serial adapters";
+        const TempFiles files;
+        const auto tipAndMessage = [] {
+            auto window = loadedWindow({{1, "/nonexistent/tty"}});
+            window->show();
+            const BoxAnswerer boxes;
+            QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+            return QStringList{window->cboPort->toolTip(), boxes.texts().value(0)};
+        };
+        for (const QString &text : tipAndMessage())
+            QVERIFY2(!text.contains("brltty"), qPrintable(text));
+        const QString fake = files.path("brltty");
+        QVERIFY(QFile::link("/bin/sleep", fake));
+        QProcess brltty;
+        brltty.start(fake, {"30"});
+        QVERIFY(brltty.waitForStarted(10000));
+        const QStringList seen = tipAndMessage();
+        brltty.kill();
+        brltty.waitForFinished(5000);
+        QVERIFY2(seen[0].contains(advice), qPrintable(seen[0]));
+        QVERIFY2(seen[1].startsWith("Error opening port. Port number 0 is not valid"),
+                 qPrintable(seen[1]));
+        QVERIFY2(seen[1].endsWith(" disable its udev rule for the adapter."), qPrintable(seen[1]));
     }
 
     void portHeldElsewhereIsNotListed()
