@@ -329,6 +329,7 @@ private slots:
         QTest::mouseClick(window->btnOpen, Qt::LeftButton);
         QVERIFY(window->MSComm1->portOpen());
         const std::unique_ptr<QMenu> openMenu(window->Text1->createContextMenu());
+        QVERIFY(openMenu->actions().contains(window->SendBreak));
         for (QAction *a : line) {
             QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
             QVERIFY2(a->toolTip().startsWith("COM1 (" + peer.path() + ") has no modem lines"),

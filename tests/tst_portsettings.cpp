@@ -21,7 +21,7 @@ private slots:
         const QStringList rates{"110",  "300",   "600",   "1200",  "2400",   "4800",
                                 "9600", "19200", "38400", "57600", "115200", "128000"};
         const QStringList letters{"n", "o", "e"};
-        const QList<qint32> none;
+        const QList<qint32> none = {};
         for (int b = 0; b < rates.size(); ++b)
             for (int p = 0; p < letters.size(); ++p)
                 QTest::addRow("%d/%d", b, p)

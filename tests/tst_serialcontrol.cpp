@@ -12,8 +12,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstdlib>
+
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
