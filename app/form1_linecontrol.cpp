@@ -19,11 +19,6 @@ const QString &modemLinesUnknown()
     return text;
 }
 
-QString onOff(const char *line, bool on)
-{
-    return QLatin1StringView(line) + (on ? QStringLiteral(" on") : QStringLiteral(" off"));
-}
-
 } // namespace
 
 void Form1::createLineControl()
@@ -77,11 +72,7 @@ void Form1::ModemLines_update()
     DTR->setChecked(known && lines.dtr);
     RTS->setChecked(known && lines.rts);
     ModemLines->setEnabled(false); // shown, never chosen
-    ModemLines->setText(known ? onOff("CTS", lines.cts) + QStringLiteral(", ") +
-                                    onOff("DSR", lines.dsr) + QStringLiteral(", ") +
-                                    onOff("DCD", lines.dcd) + QStringLiteral(", ") +
-                                    onOff("RI", lines.ri)
-                              : modemLinesUnknown());
+    ModemLines->setText(known ? lines.inputsText() : modemLinesUnknown());
     ModemLines->setToolTip(known ? QStringLiteral("The modem inputs when this menu opened") : why);
 }
 

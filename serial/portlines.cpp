@@ -17,6 +17,15 @@ bool deviceGone(int error)
 
 } // namespace
 
+QString SerialPortControl::ModemLines::inputsText() const
+{
+    const auto state = [](const char *line, bool on) {
+        return QLatin1StringView(line) + (on ? QStringLiteral(" on") : QStringLiteral(" off"));
+    };
+    return state("CTS", cts) + QStringLiteral(", ") + state("DSR", dsr) + QStringLiteral(", ") +
+           state("DCD", dcd) + QStringLiteral(", ") + state("RI", ri);
+}
+
 // Whether the device has modem lines is asked once per open. A pseudo-terminal answers with an
 // error, and ignores a break without a word: there line control is off, and says why.
 void SerialPortControl::checkLineControl()

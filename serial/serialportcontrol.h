@@ -63,6 +63,8 @@ public:
     {
         bool dtr = false, rts = false; // outputs
         bool cts = false, dsr = false, dcd = false, ri = false;
+        // The inputs as the menu shows them: "CTS on, DSR off, DCD off, RI off".
+        QString inputsText() const;
     };
     // Empty while the open port has modem lines and a break, else why not.
     QString lineControlAbsence() const;
