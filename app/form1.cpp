@@ -48,6 +48,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     createControls();
     createMenu();
     wireEvents();
+    createLineControl();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     chkShowControl->setFocus();
 }

@@ -5,6 +5,7 @@
 #include "terminal/notation.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
@@ -38,6 +39,7 @@ class SerialPortControl;
 //   form1_sendfile.cpp  SendFile_triggered, Timer1_timeout
 //   form1_help.cpp      loadHelpText, help_triggered, Command1_clicked
 //   form1_about.cpp     Aboutbox_triggered
+//   form1_linecontrol.cpp  DTR, RTS, PulseDTR, SendBreak, ModemLines (the screen's context menu)
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -80,6 +82,13 @@ public:
     QAction *help = nullptr;
     QAction *Aboutbox = nullptr;
 
+    // Line control, in the screen's context menu while the port is open.
+    QAction *DTR = nullptr;
+    QAction *RTS = nullptr;
+    QAction *PulseDTR = nullptr;
+    QAction *SendBreak = nullptr;
+    QAction *ModemLines = nullptr;
+
     // Set once the window is being closed: a handler waiting in a yield ends without going on.
     bool isClosing() const { return m_closing; }
 
@@ -88,6 +97,8 @@ public:
 
     // Where help.txt is looked for; empty means the program's own directory (tests set it).
     QString helpDirectory;
+    // Rates from --baud, listed after the fixed ones, the first selected; set before Form_Load.
+    QList<qint32> extraBaudRates;
 
 public slots:
     void ClearScreen_triggered();
@@ -103,6 +114,12 @@ public slots:
     void Aboutbox_triggered();
     void SendFile_triggered();
     void Timer1_timeout();
+    void DTR_triggered(bool on);
+    void RTS_triggered(bool on);
+    void PulseDTR_triggered();
+    void SendBreak_triggered();
+    // Brings the line-control entries up to date: the menu opens, the port opens or closes.
+    void ModemLines_update();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -110,6 +127,7 @@ protected:
 private:
     void createControls();
     void createMenu();
+    void createLineControl();
     void wireEvents();
     void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);

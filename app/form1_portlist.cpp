@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "serial/openadvice.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 
@@ -42,7 +43,11 @@ void Form1::showPortList(const PortList::Look &look)
     }
     if (cboPort->count() == 0) {
         cboPort->setEditText(QStringLiteral("Combo1"));
-        cboPort->setToolTip(PortList::plainToolTip(PortList::emptyListTip(look.refusals)));
+        QString tip = PortList::emptyListTip(look.refusals);
+        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
+            !advice.isEmpty())
+            tip += u'\n' + advice;
+        cboPort->setToolTip(PortList::plainToolTip(tip));
         return;
     }
     cboPort->setToolTip(QString());

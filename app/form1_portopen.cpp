@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "base/failure.h"
+#include "serial/openadvice.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/messagebox.h"
@@ -18,14 +19,18 @@ void Form1::btnOpen_clicked()
         const int index = cboPort->currentIndex();
         MSComm1->setCommPort(index < 0 ? 0
                                        : PortChoice::portNumberOfEntry(cboPort->itemText(index)));
-        MSComm1->setSettings(
-            PortChoice::settingsString(cboBaud->currentIndex(), cboParity->currentIndex()));
+        MSComm1->setSettings(PortChoice::settingsString(cboBaud->currentIndex(),
+                                                        cboParity->currentIndex(), extraBaudRates));
         MSComm1->setPortOpen(true);
         btnOpen->setEnabled(false);
         btnClose->setEnabled(true);
         Text1->setFocus();
     } catch (const std::exception &failure) {
-        showMessage(this, QStringLiteral("Error opening port. ") + describe(failure));
+        QString text = QStringLiteral("Error opening port. ") + describe(failure);
+        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
+            !advice.isEmpty())
+            text += u' ' + advice;
+        showMessage(this, text);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 
 #include <exception>
+#include <utility>
 
 void Form1::Form_Load()
 {
@@ -38,7 +39,10 @@ void Form1::Form_Load()
     cboParity->addItems(PortChoice::parityEntries());
     cboParity->setCurrentIndex(PortChoice::DefaultParityPosition);
     cboBaud->addItems(PortChoice::baudEntries());
-    cboBaud->setCurrentIndex(PortChoice::DefaultBaudPosition);
+    for (const qint32 rate : std::as_const(extraBaudRates))
+        cboBaud->addItem(QString::number(rate));
+    cboBaud->setCurrentIndex(extraBaudRates.isEmpty() ? PortChoice::DefaultBaudPosition
+                                                      : int(PortChoice::baudEntries().size()));
 
     setWindowTitle(windowTitle() + QStringLiteral(" v") + QLatin1StringView(QuorlineVersion));
 

@@ -2,7 +2,9 @@
 #include "app/form1.h"
 #include "app/installcheck.h"
 #include "app/quitsignals.h"
+#include "base/failure.h"
 #include "base/version.h"
+#include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 
 #include <QApplication>
@@ -26,6 +28,11 @@ void declareOptions(QCommandLineParser &parser)
                       QStringLiteral("When the open port's device is unplugged, reopen it with the "
                                      "same settings as soon as it is back, instead of reporting "
                                      "the loss.")});
+    parser.addOption({QStringLiteral("baud"),
+                      QStringLiteral("Add RATE, a whole number of bits per second from 50 to "
+                                     "20000000, to the end of the baud list, and select it at "
+                                     "start-up. Repeat it for more rates; the first is selected."),
+                      QStringLiteral("RATE")});
     QCommandLineOption checkInstall(QStringLiteral("check-install"),
                                     QStringLiteral("Print what start-up found, and exit."));
     checkInstall.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -73,6 +80,12 @@ std::optional<int> readOptions(QCommandLineParser &parser, const QStringList &ar
         parser.process(arguments); // shows Qt's own options too, and exits
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion(); // exits
+    try {
+        PortChoice::extraBaudRates(parser.values(QStringLiteral("baud")));
+    } catch (const Failure &failure) {
+        std::fprintf(stderr, "quorline: %s\n", qPrintable(failure.description()));
+        return 1;
+    }
     return std::nullopt;
 }
 
@@ -114,6 +127,7 @@ int main(int argc, char *argv[])
 
     Form1 window;
     window.MSComm1->setReconnect(parser.isSet(QStringLiteral("reconnect")));
+    window.extraBaudRates = PortChoice::extraBaudRates(parser.values(QStringLiteral("baud")));
     window.Form_Load();
     if (parser.isSet(QStringLiteral("check-install")))
         return printInstallState(window);

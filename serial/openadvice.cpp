@@ -116,4 +116,28 @@ QList<Holder> holdersOf(const QString &path)
     return holders;
 }
 
+QString brlttyAdvice(bool brlttyRunning)
+{
+    if (!brlttyRunning)
+        return {};
+    return QStringLiteral(
+        "brltty is running: it takes many USB serial adapters (CH340, CP210x) for braille "
+        "displays, and the device goes a second after it comes. Remove it (sudo apt remove "
+        "brltty), or disable its udev rule for the adapter.");
+}
+
+bool brlttyRunning()
+{
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : pids) {
+        if (name.isEmpty() || !name.front().isDigit())
+            continue;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(name));
+        if (comm.open(QIODevice::ReadOnly) && comm.read(64).trimmed() == "brltty")
+            return true;
+    }
+    return false;
+}
+
 } // namespace OpenAdvice

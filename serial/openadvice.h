@@ -33,4 +33,10 @@ Facts gather(const QString &path, bool busy);
 // The other processes that have the device open, from /proc/*/fd.
 QList<Holder> holdersOf(const QString &path);
 
+// brltty takes many USB serial adapters (CH340, CP210x) for braille displays, and their tty goes
+// a second after it comes. The advice to add to an open's refusal while it runs, else empty.
+QString brlttyAdvice(bool brlttyRunning);
+// Whether a process named brltty runs, from /proc/*/comm.
+bool brlttyRunning();
+
 } // namespace OpenAdvice

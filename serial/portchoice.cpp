@@ -1,5 +1,8 @@
 #include "serial/portchoice.h"
 
+#include "base/failure.h"
+
+#include <algorithm>
 #include <iterator>
 
 namespace PortChoice {
@@ -52,10 +55,13 @@ const QStringList &parityEntries()
     return entries;
 }
 
-QString baudField(int position)
+QString baudField(int position, const QList<qint32> &extraRates)
 {
-    return position >= 0 && position < BaudCount ? QLatin1StringView(BaudRates[position].field)
-                                                 : QString();
+    if (position >= 0 && position < BaudCount)
+        return QLatin1StringView(BaudRates[position].field);
+    if (position >= BaudCount && position - BaudCount < extraRates.size())
+        return QString::number(extraRates[position - BaudCount]);
+    return {};
 }
 
 QString parityLetter(int position)
@@ -64,9 +70,30 @@ QString parityLetter(int position)
     return position >= 0 && position < letters.size() ? letters[position] : QString();
 }
 
-QString settingsString(int baudPosition, int parityPosition)
+QString settingsString(int baudPosition, int parityPosition, const QList<qint32> &extraRates)
 {
-    return baudField(baudPosition) + u',' + parityLetter(parityPosition) + QStringLiteral(",8,2");
+    return baudField(baudPosition, extraRates) + u',' + parityLetter(parityPosition) +
+           QStringLiteral(",8,2");
+}
+
+QList<qint32> extraBaudRates(const QStringList &values)
+{
+    QList<qint32> rates;
+    for (const QString &value : values) {
+        // Digits only: toLongLong alone would take "+9600", " 9600" and "0x2580".
+        const bool digits =
+            !value.isEmpty() && std::all_of(value.cbegin(), value.cend(),
+                                            [](QChar c) { return c >= u'0' && c <= u'9'; });
+        bool ok = false;
+        const qint64 rate = digits ? value.toLongLong(&ok) : 0;
+        if (!ok || rate < LowestExtraBaud || rate > HighestExtraBaud)
+            throw Failure(QStringLiteral("--baud %1: the rate must be a whole number from %2 to %3")
+                              .arg(value)
+                              .arg(LowestExtraBaud)
+                              .arg(HighestExtraBaud));
+        rates << qint32(rate);
+    }
+    return rates;
 }
 
 } // namespace PortChoice

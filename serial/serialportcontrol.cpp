@@ -1,6 +1,7 @@
 #include "serial/serialportcontrol.h"
 
 #include "base/failure.h"
+#include "serial/customspeed.h"
 #include "serial/deviceguard.h"
 #include "serial/openadvice.h"
 #include "serial/portdrain.h"
@@ -10,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <utility>
 
 namespace {
@@ -37,6 +39,12 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
+    for (QTimer *timer : {&m_pulseEnd, &m_breakEnd}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&m_pulseEnd, &QTimer::timeout, this, &SerialPortControl::pulseEnded);
+    connect(&m_breakEnd, &QTimer::timeout, this, &SerialPortControl::breakEnded);
     // The program quits on a signal or when its display goes: close the port as Close Port does.
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &SerialPortControl::close);
@@ -100,7 +108,9 @@ void SerialPortControl::open()
     // a doubled slash gives it a name of its own (LCK.._ttyUSB0) while ours guards the real one.
     const qsizetype cut = real.lastIndexOf(u'/');
     m_port.setPortName(real.left(cut) + u'/' + real.mid(cut));
-    m_port.setBaudRate(m_settings.baudRate);
+    // QSerialPort is given standard rates only; any other is set exactly once the port is open.
+    const bool customRate = !customspeed::isStandard(m_settings.baudRate);
+    m_port.setBaudRate(customRate ? qint32(QSerialPort::Baud9600) : m_settings.baudRate);
     m_port.setParity(m_settings.parity);
     m_port.setDataBits(m_settings.dataBits);
     m_port.setStopBits(m_settings.stopBits);
@@ -122,18 +132,25 @@ void SerialPortControl::open()
         const int fd = int(m_port.handle());
         deviceguard::checkOpened(fd, checked, device->path);
         deviceguard::flockDevice(fd, device->path);
+        if (customRate && !customspeed::apply(fd, m_settings.baudRate))
+            throw Failure(QStringLiteral("%1: the device cannot run at %2 baud: %3")
+                              .arg(device->path)
+                              .arg(m_settings.baudRate)
+                              .arg(qt_error_string(errno)));
         const qint64 speed = deviceguard::lineSpeed(fd);
         if (!deviceguard::speedTaken(m_settings.baudRate, speed))
             throw Failure(QStringLiteral("%1: the device cannot run at %2 baud (it set %3)")
                               .arg(device->path)
                               .arg(m_settings.baudRate)
                               .arg(speed));
+        checkLineControl();
     } catch (...) {
         m_port.close();
         m_port.clearError();
         m_lock.release();
         throw;
     }
+    emit lineStateChanged();
 }
 
 void SerialPortControl::close()
@@ -143,6 +160,7 @@ void SerialPortControl::close()
         return;
     m_dropped = 0;
     m_readPause.stop();
+    endLineControl();
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -162,6 +180,7 @@ void SerialPortControl::close()
     m_port.clearError();
     m_failed = false;
     m_lossReport.clear();
+    emit lineStateChanged();
     if (!m_salvaged.isEmpty())
         emit OnComm();
 }
@@ -288,6 +307,7 @@ void SerialPortControl::deviceLost()
     if (!m_failed)
         return; // closed in the meantime
     m_salvaged += m_port.readAll();
+    endLineControl();
     m_port.close();
     // The device may come back under the same name: our lock must not keep it from anyone.
     m_lock.release();
@@ -299,6 +319,7 @@ void SerialPortControl::deviceLost()
         m_reconnectTimer.start();
     else
         m_lossReport = m_lastError;
+    emit lineStateChanged();
     if (!m_salvaged.isEmpty() || !m_lossReport.isEmpty())
         emit OnComm();
 }

@@ -57,6 +57,26 @@ public:
     // Bytes handed to Output that the device has not taken yet.
     qint64 bytesToWrite() const;
 
+    // Line control of the open port. A refusal throws Failure naming the line and the system's
+    // reason; a device found gone is reported as lost instead, through OnComm, once.
+    struct ModemLines
+    {
+        bool dtr = false, rts = false; // outputs
+        bool cts = false, dsr = false, dcd = false, ri = false;
+        // The inputs as the menu shows them: "CTS on, DSR off, DCD off, RI off".
+        QString inputsText() const;
+    };
+    // Empty while the open port has modem lines and a break, else why not.
+    QString lineControlAbsence() const;
+    ModemLines modemLines();
+    void setDataTerminalReady(bool on);
+    void setRequestToSend(bool on);
+    // DTR off for ms milliseconds, then on again, by itself.
+    void pulseDataTerminalReady(int ms);
+    // A break of ms milliseconds; it ends by itself, and with the port.
+    void sendBreak(int ms);
+    bool isSendingBreak() const { return m_breakEnd.isActive(); }
+
     // Why the port was last closed under us; empty while nothing failed.
     QString lastError() const { return m_lastError; }
 
@@ -67,6 +87,8 @@ public:
 
 signals:
     void OnComm();
+    // The port opened or closed, or a pulse or break ended: line control may look different.
+    void lineStateChanged();
 
 private:
     void open();
@@ -79,6 +101,11 @@ private:
     void deviceLost();
     void tryReconnect();
     QString portLabel() const;
+    void checkLineControl();
+    void setModemBits(int bits, bool on, const char *line);
+    void endLineControl();
+    void pulseEnded();
+    void breakEnded();
     int bitsPerByte() const;
 
     // QSerialPort wakes its read notifier whenever its buffer is read empty; between the batches
@@ -112,6 +139,9 @@ private:
     QByteArray m_salvaged; // received before the device was lost, not read yet
     QString m_lossReport;  // for the next Input, once
     PortLock m_lock;
+    QString m_noLineControl = QStringLiteral("The port is not open");
+    QTimer m_pulseEnd;
+    QTimer m_breakEnd;
     qint64 m_dropped = 0;
     bool m_draining = false;
     qint64 m_openBaud = 0;

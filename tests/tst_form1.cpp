@@ -5,6 +5,7 @@
 #include "serial/serialportcontrol.h"
 #include "support/boxanswerer.h"
 #include "support/controls.h"
+#include "support/files.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
 
@@ -12,8 +13,10 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPort>
@@ -205,6 +208,35 @@ private slots:
         QCOMPARE(window->ControlName(-1), "[??]");
     }
 
+    // While brltty runs (here a program of that name), a failed open and the empty list's
+    // tooltip name it and the remedy; advice missing then, or given without it, fails here.
+    void brlttyAdvice()
+    {
+        const QString advice = "brltty is running: it takes many USB serial adapters";
+        const TempFiles files;
+        const auto tipAndMessage = [] {
+            auto window = loadedWindow({{1, "/nonexistent/tty"}});
+            window->show();
+            const BoxAnswerer boxes;
+            QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+            return QStringList{window->cboPort->toolTip(), boxes.texts().value(0)};
+        };
+        for (const QString &text : tipAndMessage())
+            QVERIFY2(!text.contains("brltty"), qPrintable(text));
+        const QString fake = files.path("brltty");
+        QVERIFY(QFile::link("/bin/sleep", fake));
+        QProcess brltty;
+        brltty.start(fake, {"30"});
+        QVERIFY(brltty.waitForStarted(10000));
+        const QStringList seen = tipAndMessage();
+        brltty.kill();
+        brltty.waitForFinished(5000);
+        QVERIFY2(seen[0].contains(advice), qPrintable(seen[0]));
+        QVERIFY2(seen[1].startsWith("Error opening port. Port number 0 is not valid"),
+                 qPrintable(seen[1]));
+        QVERIFY2(seen[1].endsWith(" disable its udev rule for the adapter."), qPrintable(seen[1]));
+    }
+
     void portHeldElsewhereIsNotListed()
     {
         const Peer held({"--hold-format", "qt"});
@@ -253,6 +285,61 @@ private slots:
                 QVERIFY(!window->btnClose->isEnabled());
             }
         }
+    }
+
+    // Rates from --baud: listed after "128k" as given, the first selected, and opened at the
+    // full rate. A list that lost the fixed entries or an open at the wrong rate fails here.
+    void extraBaudRates()
+    {
+        const Peer peer;
+        auto window =
+            std::make_unique<Form1>(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        window->extraBaudRates = {1000000, 12345};
+        window->Form_Load();
+        window->show();
+        QCOMPARE(entries(window->cboBaud).mid(10),
+                 QStringList({"115.2k", "128k", "1000000", "12345"}));
+        QCOMPARE(window->cboBaud->currentIndex(), 12);
+        window->cboBaud->setCurrentIndex(13);
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(window->MSComm1->portOpen());
+        QCOMPARE(window->MSComm1->settings(), "12345,n,8,2");
+    }
+
+    // Line control on a plain pseudo-terminal, which has no modem lines: an entry that stays
+    // enabled there, or says nothing of why, fails here; so does one left enabled after a close.
+    void lineControlOnAPlainPty()
+    {
+        const Peer peer;
+        auto window = loadedWindow({{1, peer.path()}});
+        window->show();
+        const QList<QAction *> line{window->DTR, window->RTS, window->PulseDTR, window->SendBreak,
+                                    window->ModemLines};
+        const std::unique_ptr<QMenu> menu(window->Text1->createContextMenu());
+        QStringList names;
+        for (QAction *a : menu->actions())
+            names << a->objectName();
+        QCOMPARE(names.mid(names.size() - 5),
+                 QStringList({"DTR", "RTS", "PulseDTR", "SendBreak", "ModemLines"}));
+        QCOMPARE(window->SendBreak->shortcut(), QKeySequence("Ctrl+Shift+B"));
+        for (QAction *a : line) {
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+            QCOMPARE(a->toolTip(), "The port is not open");
+        }
+        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
+        QVERIFY(window->MSComm1->portOpen());
+        const std::unique_ptr<QMenu> openMenu(window->Text1->createContextMenu());
+        QVERIFY(openMenu->actions().contains(window->SendBreak));
+        for (QAction *a : line) {
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+            QVERIFY2(a->toolTip().startsWith("COM1 (" + peer.path() + ") has no modem lines"),
+                     qPrintable(a->toolTip()));
+        }
+        QCOMPARE(window->ModemLines->text(), "CTS, DSR, DCD, RI unknown");
+        const BoxAnswerer boxes;
+        QTest::keyClick(window->Text1, Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(!window->MSComm1->isSendingBreak());
+        QCOMPARE(boxes.texts(), QStringList());
     }
 
     void openFailures_data()

@@ -16,23 +16,71 @@ private slots:
     {
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("parity");
+        QTest::addColumn<QList<qint32>>("extra"); // rates given with --baud
         QTest::addColumn<QString>("expected");
         const QStringList rates{"110",  "300",   "600",   "1200",  "2400",   "4800",
                                 "9600", "19200", "38400", "57600", "115200", "128000"};
         const QStringList letters{"n", "o", "e"};
+        const QList<qint32> none = {};
         for (int b = 0; b < rates.size(); ++b)
             for (int p = 0; p < letters.size(); ++p)
-                QTest::addRow("%d/%d", b, p) << b << p << rates[b] + ',' + letters[p] + ",8,2";
-        QTest::newRow("no baud") << -1 << 0 << ",n,8,2";
-        QTest::newRow("no parity") << 6 << -1 << "9600,,8,2";
-        QTest::newRow("past the lists") << 12 << 3 << ",,8,2";
+                QTest::addRow("%d/%d", b, p)
+                    << b << p << none << rates[b] + ',' + letters[p] + ",8,2";
+        QTest::newRow("no baud") << -1 << 0 << none << ",n,8,2";
+        QTest::newRow("no parity") << 6 << -1 << none << "9600,,8,2";
+        QTest::newRow("past the lists") << 12 << 3 << none << ",,8,2";
+        const QList<qint32> extra{921600, 250000};
+        QTest::newRow("first --baud rate") << 12 << 0 << extra << "921600,n,8,2";
+        QTest::newRow("second --baud rate") << 13 << 2 << extra << "250000,e,8,2";
+        QTest::newRow("past the --baud rates") << 14 << 0 << extra << ",n,8,2";
+        QTest::newRow("fixed entry beside them") << 11 << 0 << extra << "128000,n,8,2";
     }
     void settingsString()
     {
         QFETCH(int, baud);
         QFETCH(int, parity);
+        QFETCH(QList<qint32>, extra);
         QFETCH(QString, expected);
-        QCOMPARE(PortChoice::settingsString(baud, parity), expected);
+        QCOMPARE(PortChoice::settingsString(baud, parity, extra), expected);
+    }
+
+    // --baud: a rate that is not a whole number from 50 to 20000000 stops the program.
+    void extraBaudRates_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QList<qint32>>("rates");
+        QTest::addColumn<QString>("refused"); // the value named in the refusal
+        QTest::newRow("none") << QStringList() << QList<qint32>() << QString();
+        QTest::newRow("in the order given") << QStringList{"921600", "50", "20000000"}
+                                            << QList<qint32>{921600, 50, 20000000} << QString();
+        QTest::newRow("leading zero") << QStringList{"09600"} << QList<qint32>{9600} << QString();
+        QTest::newRow("letters") << QStringList{"fast"} << QList<qint32>() << "fast";
+        QTest::newRow("short form") << QStringList{"115.2k"} << QList<qint32>() << "115.2k";
+        QTest::newRow("zero") << QStringList{"0"} << QList<qint32>() << "0";
+        QTest::newRow("below 50") << QStringList{"49"} << QList<qint32>() << "49";
+        QTest::newRow("above 20000000") << QStringList{"20000001"} << QList<qint32>() << "20000001";
+        QTest::newRow("past 64 bits")
+            << QStringList{"99999999999999999999"} << QList<qint32>() << "99999999999999999999";
+        QTest::newRow("sign") << QStringList{"+9600"} << QList<qint32>() << "+9600";
+        QTest::newRow("negative") << QStringList{"-9600"} << QList<qint32>() << "-9600";
+        QTest::newRow("blank") << QStringList{" 9600"} << QList<qint32>() << " 9600";
+        QTest::newRow("hexadecimal") << QStringList{"0x2580"} << QList<qint32>() << "0x2580";
+        QTest::newRow("empty") << QStringList{""} << QList<qint32>() << "";
+        QTest::newRow("the bad one after a good one")
+            << QStringList{"230400", "1e6"} << QList<qint32>() << "1e6";
+    }
+    void extraBaudRates()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(QList<qint32>, rates);
+        QFETCH(QString, refused);
+        try {
+            QCOMPARE(PortChoice::extraBaudRates(values), rates);
+            QVERIFY2(refused.isNull(), "not refused");
+        } catch (const Failure &failure) {
+            QCOMPARE(failure.description(),
+                     "--baud " + refused + ": the rate must be a whole number from 50 to 20000000");
+        }
     }
 
     void listsAsShown()

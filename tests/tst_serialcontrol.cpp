@@ -1,6 +1,7 @@
 // The serial port control on real pseudo-terminals driven by the peer tool.
 
 #include "base/failure.h"
+#include "serial/deviceguard.h"
 #include "serial/serialportcontrol.h"
 #include "support/controls.h"
 #include "support/files.h"
@@ -11,7 +12,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -174,6 +179,40 @@ private slots:
         good.setCommPort(1);
         good.setPortOpen(true);
         QVERIFY(good.portOpen());
+    }
+
+    // A rate with no fixed speed code must reach the line exactly: a rate opened at another
+    // speed, or on a divisor, fails here. The pty's own end reads what its line was set to.
+    void customRateReadBack_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<qint64>("speed");
+        QTest::newRow("fixed code 921600") << "921600,n,8,2" << qint64(921600);
+        QTest::newRow("fixed code 1500000") << "1500000,n,8,1" << qint64(1500000);
+        QTest::newRow("250000 (DMX)") << "250000,n,8,2" << qint64(250000);
+        QTest::newRow("128k of the list") << "128000,e,8,2" << qint64(128000);
+        QTest::newRow("odd 12345") << "12345,n,8,1" << qint64(12345);
+        QTest::newRow("12 Mbaud") << "12000000,n,8,1" << qint64(12000000);
+    }
+    void customRateReadBack()
+    {
+        QFETCH(QString, settings);
+        QFETCH(qint64, speed);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString path = QString::fromLocal8Bit(::ptsname(master));
+        SerialPortControl control(PortMap::build(portEnvironment({{1, path}}), {}));
+        control.setCommPort(1);
+        control.setSettings(settings);
+        const QString why = refusal(control);
+        const qint64 seen = deviceguard::lineSpeed(master);
+        control.setPortOpen(false);
+        const qint64 after = deviceguard::lineSpeed(master);
+        ::close(master);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(seen, speed);
+        QVERIFY(after != speed); // the close gave the line back as it was
     }
 
     void refusedSettingsKeepThePrevious()

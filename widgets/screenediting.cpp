@@ -385,6 +385,7 @@ QMenu *Screen::createContextMenu()
     emit contextMenuAboutToShow();
     if (!m_menuExtras.isEmpty())
         menu->addSeparator();
+    menu->setToolTipsVisible(true); // a disabled entry's tooltip says why
     for (QAction *action : std::as_const(m_menuExtras)) {
         if (action)
             menu->addAction(action);

@@ -66,6 +66,17 @@ void TestFirstContact::withoutDisplay_data()
     QTest::newRow("plain start") << QStringList{} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("--demo") << QStringList{"--demo"} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("unknown") << QStringList{"--bogus"} << QString() << 1 << QString() << unknown;
+    const QString rate = QStringLiteral(": the rate must be a whole number from 50 to 20000000\n");
+    QTest::newRow("--baud letters") << QStringList{"--baud", "fast"} << QString() << 1 << QString()
+                                    << "quorline: --baud fast" + rate;
+    QTest::newRow("--baud 0, headless") << QStringList{"--baud=0"} << QStringLiteral("offscreen")
+                                        << 1 << QString() << "quorline: --baud 0" + rate;
+    QTest::newRow("--baud out of range after a good one")
+        << QStringList{"--baud", "921600", "--baud", "20000001"} << QStringLiteral("offscreen") << 1
+        << QString() << "quorline: --baud 20000001" + rate;
+    QTest::newRow("--baud without a value")
+        << QStringList{"--baud"} << QString() << 1 << QString()
+        << QStringLiteral("quorline: Missing value after '--baud'.\n\nUsage: ");
     QTest::newRow("unknown, headless")
         << QStringList{"--bogus"} << QStringLiteral("offscreen") << 1 << QString() << unknown;
 }
