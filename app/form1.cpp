@@ -47,6 +47,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
 
     createControls();
     createMenu();
+    createLogging();
     wireEvents();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     chkShowControl->setFocus();

@@ -2,6 +2,7 @@
 
 #include "serial/portlist.h"
 #include "serial/portmap.h"
+#include "terminal/capturelog.h"
 #include "terminal/notation.h"
 
 #include <QByteArray>
@@ -38,6 +39,7 @@ class SerialPortControl;
 //   form1_sendfile.cpp  SendFile_triggered, Timer1_timeout
 //   form1_help.cpp      loadHelpText, help_triggered, Command1_clicked
 //   form1_about.cpp     Aboutbox_triggered
+//   form1_log.cpp       LogToFile_triggered, startLog (the capture logs)
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -79,6 +81,14 @@ public:
     QAction *SendFile = nullptr;
     QAction *help = nullptr;
     QAction *Aboutbox = nullptr;
+    // In the screen's context menu: starts a capture log, or stops the logs that run.
+    QAction *LogToFile = nullptr;
+    // The capture logs: the received bytes as they came, and the text with arrival times.
+    CaptureLog *RawLog = nullptr;
+    CaptureLog *StampedLog = nullptr;
+
+    // Starts the log of that form on path; a refusal is one message box.
+    void startLog(const QString &path, LogForm form);
 
     // Set once the window is being closed: a handler waiting in a yield ends without going on.
     bool isClosing() const { return m_closing; }
@@ -103,6 +113,7 @@ public slots:
     void Aboutbox_triggered();
     void SendFile_triggered();
     void Timer1_timeout();
+    void LogToFile_triggered();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -114,6 +125,16 @@ private:
     void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
+    void createLogging();
+    void showLogState();
+    void logStopped(const QString &message);
+    // Hands bytes that came from the port or went to it to the logs that run.
+    void logBytes(LogDirection direction, QByteArrayView bytes)
+    {
+        if (RawLog->isActive() || StampedLog->isActive())
+            logBytesNow(direction, bytes);
+    }
+    void logBytesNow(LogDirection direction, QByteArrayView bytes);
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;
