@@ -130,28 +130,58 @@ void StampedForm::append(LogDirection direction, qint64 msSinceEpoch, QByteArray
         endLine(out);
     m_direction = direction;
     m_lastMs = msSinceEpoch;
-    const char *p = bytes.data();
-    const char *const end = p + bytes.size();
-    while (p < end) {
-        if (!m_open) {
-            appendHead(direction, msSinceEpoch, out);
-            m_open = true;
-        }
-        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        const char *const stop = lf ? lf + 1 : end;
-        // Whole slots are copied and the end steps by each text's length; the slack takes the
-        // last overrun.
-        const qsizetype start = out.size();
-        out.resize(start + (stop - p) * 5 + SlotSize);
-        char *q = out.data() + start;
-        for (; p < stop; ++p) {
-            std::memcpy(q, m_slots[uchar(*p)].data(), SlotSize);
-            q += m_lengths[uchar(*p)];
-        }
-        out.resize(q - out.constData());
-        if (lf)
-            endLine(out);
+    const qint64 second = floorDiv(msSinceEpoch, 1000);
+    if (second != m_stampSecond) {
+        m_stampSecond = second;
+        m_stamp = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                      .toLatin1();
+        // A clock beyond the years 0 to 9999 still gives a line of the form.
+        if (m_stamp.size() != StampSecondSize)
+            m_stamp = "0000-00-00 00:00:00";
     }
+    const int milli = int(msSinceEpoch - second * 1000);
+    const char tail[HeadSize - StampSecondSize] = {'.',
+                                                   char('0' + milli / 100),
+                                                   char('0' + milli / 10 % 10),
+                                                   char('0' + milli % 10),
+                                                   ' ',
+                                                   char(direction),
+                                                   ' '};
+
+    // Room for the worst case, filled by pointer in one pass; whole slots are copied and the end
+    // steps by each text's length, the slack taking the last overrun. The state is kept in locals:
+    // the writes through a char pointer could alias the members.
+    const char *const begin = bytes.data();
+    const char *const end = begin + bytes.size();
+    qsizetype lines = 1;
+    for (const char *lf = begin;
+         (lf = static_cast<const char *>(std::memchr(lf, '\n', size_t(end - lf)))); ++lf)
+        ++lines;
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size() * 5 + SlotSize + lines * (HeadSize + 1));
+    char *q = out.data() + start;
+    const char *const stamp = m_stamp.constData();
+    const auto &texts = m_slots;
+    const auto &lengths = m_lengths;
+    bool open = m_open;
+    for (const char *p = begin; p < end; ++p) {
+        if (!open) {
+            std::memcpy(q, stamp, StampSecondSize);
+            std::memcpy(q + StampSecondSize, tail, sizeof tail);
+            q += HeadSize;
+            open = true;
+        }
+        const auto c = uchar(*p);
+        std::memcpy(q, texts[c].data(), SlotSize);
+        q += lengths[c];
+        if (c == '\n') {
+            *q++ = '\n';
+            open = false;
+        }
+    }
+    m_open = open;
+    out.resize(q - out.constData());
 }
 
 void StampedForm::endIdleLine(qint64 nowMs, QByteArray &out)
@@ -166,27 +196,6 @@ void StampedForm::endLine(QByteArray &out)
         return;
     out.append('\n');
     m_open = false;
-}
-
-void StampedForm::appendHead(LogDirection direction, qint64 ms, QByteArray &out)
-{
-    const qint64 second = floorDiv(ms, 1000);
-    if (second != m_stampSecond) {
-        m_stampSecond = second;
-        m_stamp = QDateTime::fromMSecsSinceEpoch(second * 1000)
-                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                      .toLatin1();
-    }
-    const int milli = int(ms - second * 1000);
-    const char head[] = {'.',
-                         char('0' + milli / 100),
-                         char('0' + milli / 10 % 10),
-                         char('0' + milli % 10),
-                         ' ',
-                         char(direction),
-                         ' '};
-    out.append(m_stamp);
-    out.append(head, sizeof head);
 }
 
 bool readStampedLog(QByteArrayView text, QList<StampedLine> &lines, qsizetype *badLine)

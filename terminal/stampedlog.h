@@ -36,7 +36,9 @@ public:
     bool lineOpen() const { return m_open; }
 
 private:
-    void appendHead(LogDirection direction, qint64 ms, QByteArray &out);
+    // "YYYY-MM-DD HH:MM:SS", then ".mmm < ".
+    static constexpr qsizetype StampSecondSize = 19;
+    static constexpr qsizetype HeadSize = StampSecondSize + 7;
 
     // Each byte's text in a slot of its own, as the screen's notation table keeps them.
     static constexpr int SlotSize = 8;
