@@ -152,7 +152,7 @@ private slots:
             return CommonDialog::AppendChoice{path, 1};
         });
         const std::unique_ptr<QMenu> menu(window.Text1->createContextMenu());
-        QVERIFY(menu->actions().contains(window.LogToFile));
+        QVERIFY(menu->actions().contains(window.LogToFile) && menu->toolTipsVisible());
         QCOMPARE(window.LogToFile->text(), "Log to File...");
         window.Text1->setFocus();
         QTest::keyClick(window.Text1, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);

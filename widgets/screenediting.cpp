@@ -365,6 +365,7 @@ void Screen::mouseDoubleClickEvent(QMouseEvent *e)
 QMenu *Screen::createContextMenu()
 {
     auto *menu = new QMenu(this);
+    menu->setToolTipsVisible(true); // an entry of the window's may say more on hover
     const bool selected = m_cursor != m_anchor;
     const auto add = [this, menu](const QString &text, const char *name, bool enabled,
                                   void (Screen::*slot)()) {
