@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,8 +46,9 @@ CaptureLog::~CaptureLog()
     if (m_fd < 0)
         return;
     m_stamped.endLine(m_buffer);
+    flush();
     // Nobody is left to be told of a failure here.
-    [[maybe_unused]] const int error = writeOut();
+    endWriter();
     ::close(m_fd);
 }
 
@@ -86,6 +88,9 @@ bool CaptureLog::start(const QString &path)
     }
     m_fd = fd;
     m_stamped = StampedForm();
+    m_ending = false;
+    m_writeError = 0;
+    m_writer = std::thread(&CaptureLog::writeLoop, this, fd, ++m_generation);
     m_flushTimer.start();
     return true;
 }
@@ -95,11 +100,10 @@ void CaptureLog::stop()
     if (m_fd < 0)
         return;
     m_stamped.endLine(m_buffer);
-    const int error = writeOut();
-    m_flushTimer.stop();
+    flush();
+    const int error = endWriter();
     ::close(m_fd);
     m_fd = -1;
-    m_buffer.clear();
     if (error != 0)
         emit stopped(stoppedText(m_path, systemError(error)));
 }
@@ -109,34 +113,86 @@ void CaptureLog::flush()
     if (m_fd < 0)
         return;
     m_stamped.endIdleLine(QDateTime::currentMSecsSinceEpoch(), m_buffer);
-    if (const int error = writeOut(); error != 0)
-        fail(systemError(error));
+    if (m_buffer.isEmpty())
+        return;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_pending.size() < Behind || m_writeError != 0; });
+        if (m_pending.isEmpty())
+            m_pending.swap(m_buffer);
+        else
+            m_pending.append(m_buffer);
+    }
+    m_buffer.resize(0); // keeps its room for the next bytes
+    m_changed.notify_all();
 }
 
-// Writes the whole buffer; the error number when the file did not take it all, else 0.
-int CaptureLog::writeOut()
+// The writing thread: writes what is handed to it until told to end or the file fails.
+void CaptureLog::writeLoop(int fd, quint64 generation)
 {
-    qsizetype done = 0;
-    while (done < m_buffer.size()) {
-        const ssize_t n =
-            ::write(m_fd, m_buffer.constData() + done, size_t(m_buffer.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n == 0 ? ENOSPC : errno;
-        done += n;
+    QByteArray out;
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_ending || !m_pending.isEmpty(); });
+            if (m_pending.isEmpty())
+                return; // ending, and all is written
+            out.swap(m_pending);
+            m_pending.resize(0);
+        }
+        m_changed.notify_all();
+        for (qsizetype done = 0; done < out.size();) {
+            const ssize_t n = ::write(fd, out.constData() + done, size_t(out.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int error = n == 0 ? ENOSPC : errno;
+                {
+                    const std::lock_guard lock(m_mutex);
+                    m_writeError = error;
+                    m_pending.clear();
+                }
+                m_changed.notify_all();
+                QMetaObject::invokeMethod(
+                    this, [this, generation] { writerFailed(generation); }, Qt::QueuedConnection);
+                return;
+            }
+            done += n;
+        }
+        out.resize(0);
     }
-    m_buffer.resize(0); // keeps its room for the next second's bytes
-    return 0;
+}
+
+// Ends the writing thread once it has written what it was given; its error, or 0.
+int CaptureLog::endWriter()
+{
+    m_flushTimer.stop();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_changed.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+    m_buffer.clear();
+    const std::lock_guard lock(m_mutex);
+    m_pending.clear();
+    return std::exchange(m_writeError, 0);
+}
+
+void CaptureLog::writerFailed(quint64 generation)
+{
+    // The log may have been stopped, and told so, or started anew since.
+    if (m_fd < 0 || generation != m_generation)
+        return;
+    const int error = endWriter();
+    ::close(m_fd);
+    m_fd = -1;
+    emit stopped(stoppedText(m_path, systemError(error != 0 ? error : EIO)));
 }
 
 void CaptureLog::fail(const QString &reason)
 {
-    if (m_fd >= 0) {
-        m_flushTimer.stop();
-        ::close(m_fd);
-        m_fd = -1;
-    }
     m_buffer.clear();
     emit stopped(stoppedText(m_path, reason));
 }

@@ -7,12 +7,17 @@
 #include <QString>
 #include <QTimer>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 enum class LogForm { Raw, Stamped };
 
-// One capture log on disk: the raw received bytes, or the text with arrival times. Writes are
-// buffered and reach the file at least once a second, at flush() and when the log goes. A file
-// that cannot take them stops the log and says so once, through stopped(); the caller's screen
-// and port are not touched.
+// One capture log on disk: the raw received bytes, or the text with arrival times. The text is
+// made as the bytes come; a thread of the log's own writes it, so that a slow or full disk never
+// holds up the port. What has come reaches the file within a second, and all of it by stop() or
+// when the log goes. A file that cannot take it stops the log and says so once, through
+// stopped(); the caller's screen and port are not touched.
 class CaptureLog : public QObject
 {
     Q_OBJECT
@@ -30,9 +35,9 @@ public:
     // Appends to the file at path from now on (a log already running ends first). A folder, a
     // FIFO or a device is refused; a refusal or a failure to open is reported through stopped().
     bool start(const QString &path);
-    // Writes what is buffered and closes the file.
+    // Writes all that has come, waiting for the disk, and closes the file.
     void stop();
-    // Hands what is buffered to the file.
+    // Hands what has come to the writing thread.
     void flush();
 
     // Bytes that came from the port, or went to it, at msSinceEpoch. The raw form keeps only
@@ -45,7 +50,7 @@ public:
             m_stamped.append(direction, msSinceEpoch, bytes, m_buffer);
         else if (direction == LogDirection::Received)
             m_buffer.append(bytes);
-        if (m_buffer.size() >= BufferLimit)
+        if (m_buffer.size() >= HandOver)
             flush();
     }
 
@@ -57,9 +62,14 @@ signals:
     void stopped(const QString &message);
 
 private:
-    static constexpr qsizetype BufferLimit = 1 << 20;
+    // Text handed to the writer a piece at a time; past Behind bytes not yet written, flush()
+    // waits for the disk rather than let memory grow.
+    static constexpr qsizetype HandOver = 1 << 20;
+    static constexpr qsizetype Behind = 64 << 20;
 
-    int writeOut();
+    void writeLoop(int fd, quint64 generation);
+    int endWriter();
+    void writerFailed(quint64 generation);
     void fail(const QString &reason);
 
     LogForm m_form;
@@ -68,4 +78,13 @@ private:
     QByteArray m_buffer;
     StampedForm m_stamped;
     QTimer m_flushTimer;
+
+    // Shared with the writing thread, under m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_pending;
+    bool m_ending = false;
+    int m_writeError = 0;
+    quint64 m_generation = 0;
+    std::thread m_writer;
 };
