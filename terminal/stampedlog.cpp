@@ -150,8 +150,8 @@ void StampedForm::append(LogDirection direction, qint64 msSinceEpoch, QByteArray
                                                    ' '};
 
     // Room for the worst case, filled by pointer in one pass; whole slots are copied and the end
-    // steps by each text's length, the slack taking the last overrun. The state is kept in locals:
-    // the writes through a char pointer could alias the members.
+    // steps by each text's length, the slack taking the last overrun. Whether a line is open is
+    // kept in a local: the writes through a char pointer could alias the member.
     const char *const begin = bytes.data();
     const char *const end = begin + bytes.size();
     qsizetype lines = 1;
@@ -162,8 +162,6 @@ void StampedForm::append(LogDirection direction, qint64 msSinceEpoch, QByteArray
     out.resize(start + bytes.size() * 5 + SlotSize + lines * (HeadSize + 1));
     char *q = out.data() + start;
     const char *const stamp = m_stamp.constData();
-    const auto &texts = m_slots;
-    const auto &lengths = m_lengths;
     bool open = m_open;
     for (const char *p = begin; p < end; ++p) {
         if (!open) {
@@ -173,8 +171,8 @@ void StampedForm::append(LogDirection direction, qint64 msSinceEpoch, QByteArray
             open = true;
         }
         const auto c = uchar(*p);
-        std::memcpy(q, texts[c].data(), SlotSize);
-        q += lengths[c];
+        std::memcpy(q, m_slots[c].data(), SlotSize);
+        q += m_lengths[c];
         if (c == '\n') {
             *q++ = '\n';
             open = false;
