@@ -47,6 +47,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
 
     createControls();
     createMenu();
+    createLogging();
     wireEvents();
     createLineControl();
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -2,6 +2,7 @@
 
 #include "serial/portlist.h"
 #include "serial/portmap.h"
+#include "terminal/capturelog.h"
 #include "terminal/notation.h"
 
 #include <QByteArray>
@@ -40,6 +41,7 @@ class SerialPortControl;
 //   form1_help.cpp      loadHelpText, help_triggered, Command1_clicked
 //   form1_about.cpp     Aboutbox_triggered
 //   form1_linecontrol.cpp  DTR, RTS, PulseDTR, SendBreak, ModemLines (the screen's context menu)
+//   form1_log.cpp       LogToFile_triggered, startLog (the capture logs)
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -81,6 +83,14 @@ public:
     QAction *SendFile = nullptr;
     QAction *help = nullptr;
     QAction *Aboutbox = nullptr;
+    // In the screen's context menu: starts a capture log, or stops the logs that run.
+    QAction *LogToFile = nullptr;
+    // The capture logs: the received bytes as they came, and the text with arrival times.
+    CaptureLog *RawLog = nullptr;
+    CaptureLog *StampedLog = nullptr;
+
+    // Starts the log of that form on path; a refusal is one message box.
+    void startLog(const QString &path, LogForm form);
 
     // Line control, in the screen's context menu while the port is open.
     QAction *DTR = nullptr;
@@ -120,6 +130,7 @@ public slots:
     void SendBreak_triggered();
     // Brings the line-control entries up to date: the menu opens, the port opens or closes.
     void ModemLines_update();
+    void LogToFile_triggered();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -132,6 +143,16 @@ private:
     void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
+    void createLogging();
+    void showLogState();
+    void logStopped(const QString &message);
+    // Hands bytes that came from the port or went to it to the logs that run.
+    void logBytes(LogDirection direction, QByteArrayView bytes)
+    {
+        if (RawLog->isActive() || StampedLog->isActive())
+            logBytesNow(direction, bytes);
+    }
+    void logBytesNow(LogDirection direction, QByteArrayView bytes);
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;

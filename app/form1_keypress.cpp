@@ -14,6 +14,7 @@ void Form1::Text1_KeyPress(int &KeyAscii)
         const char byte = KeyAscii >= 0 && KeyAscii <= 255 ? char(KeyAscii) : '?';
         const qint16 code = uchar(byte);
         MSComm1->setOutput(QByteArrayView(&byte, 1));
+        logBytes(LogDirection::Sent, QByteArrayView(&byte, 1));
         if (!chkDuplex->isChecked()) {
             Text1->append(echoText(ControlNames, code, chkShowControl->isChecked()));
             Text1->setCursorPosition(Text1->length());

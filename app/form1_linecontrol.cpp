@@ -37,7 +37,7 @@ void Form1::createLineControl()
     SendBreak = item("SendBreak", QStringLiteral("Send Break"));
     SendBreak->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     ModemLines = item("ModemLines", modemLinesUnknown());
-    Text1->addMenuActions({DTR, RTS, PulseDTR, SendBreak, ModemLines});
+    Text1->addMenuActions({nullptr, DTR, RTS, PulseDTR, SendBreak, ModemLines});
 
     connect(DTR, &QAction::triggered, this, &Form1::DTR_triggered);
     connect(RTS, &QAction::triggered, this, &Form1::RTS_triggered);

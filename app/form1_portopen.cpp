@@ -38,6 +38,8 @@ void Form1::btnClose_clicked()
 {
     try {
         MSComm1->setPortOpen(false);
+        RawLog->flush();
+        StampedLog->flush();
         btnClose->setEnabled(false);
         btnOpen->setEnabled(true);
         // The port is closed either way; the user thinks the dropped bytes were sent.

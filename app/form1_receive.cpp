@@ -14,7 +14,9 @@
 void Form1::MSComm1_OnComm()
 {
     try {
-        RxBuffer += MSComm1->input();
+        const QByteArray input = MSComm1->input();
+        logBytes(LogDirection::Received, input);
+        RxBuffer += input;
         // RxBuffer stays raw until the screen has it: after a failure the next event shows it
         // in the notation of that moment, rendered or converted exactly once.
         QByteArray shown;

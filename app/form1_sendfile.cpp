@@ -88,7 +88,10 @@ void Form1::SendFile_triggered()
             // line that fits in one piece goes whole, and typing falls between lines.
             bool lineEnded = false;
             do {
-                MSComm1->setOutput(file.readPiece(sendPieceSize(MSComm1->baudRate()), &lineEnded));
+                const QByteArray piece =
+                    file.readPiece(sendPieceSize(MSComm1->baudRate()), &lineEnded);
+                MSComm1->setOutput(piece);
+                logBytes(LogDirection::Sent, piece);
                 // The port takes any amount at once; the progress waits for the line to go out.
                 while (MSComm1->bytesToWrite() > outputAhead(MSComm1))
                     if (!yieldSend(window, QEventLoop::WaitForMoreEvents))

@@ -9,10 +9,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -33,6 +35,14 @@ void declareOptions(QCommandLineParser &parser)
                                      "20000000, to the end of the baud list, and select it at "
                                      "start-up. Repeat it for more rates; the first is selected."),
                       QStringLiteral("RATE")});
+    parser.addOption({QStringLiteral("log"),
+                      QStringLiteral("Append every received byte to FILE, exactly as it came."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("log-stamped"),
+                      QStringLiteral("Append a text log to FILE: received (<) and sent (>) "
+                                     "lines in the notation, each stamped with the local time "
+                                     "of its first byte."),
+                      QStringLiteral("FILE")});
     QCommandLineOption checkInstall(QStringLiteral("check-install"),
                                     QStringLiteral("Print what start-up found, and exit."));
     checkInstall.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -43,6 +53,34 @@ void nameTheProgram()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Quorline"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(QuorlineVersion));
+}
+
+// The capture logs asked for; a log given twice, or both on one file, is said on stderr and the
+// first is kept.
+void startLogs(Form1 &window, const QCommandLineParser &parser)
+{
+    QString rawPath;
+    static constexpr std::pair<const char *, LogForm> Options[] = {
+        {"log", LogForm::Raw}, {"log-stamped", LogForm::Stamped}};
+    for (const auto &[name, form] : Options) {
+        const QStringList paths = parser.values(QLatin1StringView(name));
+        if (paths.isEmpty())
+            continue;
+        if (paths.size() > 1)
+            std::fprintf(stderr, "quorline: --%s is given %lld times: logging to %s only\n", name,
+                         qlonglong(paths.size()), qPrintable(paths.first()));
+        if (form == LogForm::Raw)
+            rawPath = paths.first();
+        else if (!rawPath.isEmpty() && QFileInfo(rawPath).absoluteFilePath() ==
+                                           QFileInfo(paths.first()).absoluteFilePath()) {
+            std::fprintf(stderr,
+                         "quorline: --log and --log-stamped name one file: only the raw "
+                         "log is written to %s\n",
+                         qPrintable(rawPath));
+            continue;
+        }
+        window.startLog(paths.first(), form);
+    }
 }
 
 bool isSetIn(const char *name)
@@ -131,6 +169,7 @@ int main(int argc, char *argv[])
     window.Form_Load();
     if (parser.isSet(QStringLiteral("check-install")))
         return printInstallState(window);
+    startLogs(window, parser);
     window.show();
     return QApplication::exec();
 }

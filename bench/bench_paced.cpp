@@ -3,7 +3,8 @@
 // how long a received piece took to be painted, and how long a typed key took to reach the peer.
 // Meant to run under a real X server: xvfb-run -a -s '-screen 0 1024x768x24 -dpi 96' bench_paced
 // Usage: bench_paced [--rate BPS] [--piece N] [--seconds S] [--repeat N]
-//                    [--case notation-lines|raw-random|..]
+//                    [--case notation-lines|raw-random|..] [--log]
+// --log: both capture logs (raw and with arrival times) run while the window is measured.
 #include "app/form1.h"
 #include "measure.h"
 #include "serial/serialportcontrol.h"
@@ -207,7 +208,7 @@ void runFor(qint64 ms)
     loop.exec();
 }
 
-int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
+int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds, bool log)
 {
     QTemporaryDir dir;
     const QString record = dir.filePath(QStringLiteral("record"));
@@ -225,6 +226,10 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds)
     form.show();
     form.activateWindow();
     form.chkShowControl->setChecked(notation);
+    if (log) {
+        form.startLog(dir.filePath(QStringLiteral("raw.log")), LogForm::Raw);
+        form.startLog(dir.filePath(QStringLiteral("stamped.txt")), LogForm::Stamped);
+    }
     // A box (the port failed to open) would wait for a user who is not there.
     QTimer boxWatch;
     QObject::connect(&boxWatch, &QTimer::timeout, &form, [] {
@@ -331,6 +336,7 @@ int main(int argc, char *argv[])
     const int seconds = option(QStringLiteral("--seconds"), QStringLiteral("30")).toInt();
     const QString only = option(QStringLiteral("--case"), QString());
     const int repeat = option(QStringLiteral("--repeat"), QStringLiteral("1")).toInt();
+    const bool log = args.contains(QStringLiteral("--log"));
     if (rate <= 0 || piece <= 0 || seconds <= 0 || repeat <= 0) {
         std::fprintf(stderr, "bench_paced: --rate, --piece, --seconds and --repeat take positive "
                              "numbers\n");
@@ -338,15 +344,16 @@ int main(int argc, char *argv[])
     }
     if (!only.isEmpty())
         return pacedCase(only.startsWith(QLatin1String("notation")),
-                         only.endsWith(QLatin1String("lines")), rate, piece, seconds);
+                         only.endsWith(QLatin1String("lines")), rate, piece, seconds, log);
 
     double load[3] = {};
     if (getloadavg(load, 3) < 0)
         load[0] = -1;
     std::printf("paced peer: %lld bytes/s in %d-byte pieces, %d s per case, platform %s, X server "
-                "pid %lld; load average %.2f on %ld cores\n",
+                "pid %lld; load average %.2f on %ld cores%s\n",
                 qlonglong(rate), piece, seconds, qPrintable(QGuiApplication::platformName()),
-                qlonglong(xServerPid()), load[0], sysconf(_SC_NPROCESSORS_ONLN));
+                qlonglong(xServerPid()), load[0], sysconf(_SC_NPROCESSORS_ONLN),
+                log ? "; both capture logs on" : "");
     std::fflush(stdout);
     // The cases take turns, so that a slow spell of the machine falls on all of them alike.
     const QStringList cases = {"notation-lines", "raw-lines", "notation-random", "raw-random"};
@@ -357,8 +364,9 @@ int main(int argc, char *argv[])
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             child.start(QCoreApplication::applicationFilePath(),
-                        {"--case", cases[c], "--rate", QString::number(rate), "--piece",
-                         QString::number(piece), "--seconds", QString::number(seconds)});
+                        QStringList{"--case", cases[c], "--rate", QString::number(rate), "--piece",
+                                    QString::number(piece), "--seconds", QString::number(seconds)} +
+                            (log ? QStringList{"--log"} : QStringList()));
             child.waitForFinished(-1);
             const QByteArray out = child.readAllStandardOutput();
             std::fputs(out.constData(), stdout);

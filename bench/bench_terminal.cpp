@@ -1,7 +1,8 @@
 // The whole receive path: the peer tool floods a pty, OnComm reads it, the notation or the line-end
 // conversion renders it and the screen of a shown (offscreen) window takes it. Also the delay from
 // a key press to its byte at the peer while a flood runs.
-// Usage: bench_terminal [--mb N] [--keys N]; each case runs in a process of its own.
+// Usage: bench_terminal [--mb N] [--keys N] [--logs]; each case runs in a process of its own.
+// --logs: both capture logs (raw and with arrival times) run through the flood.
 #include "app/form1.h"
 #include "measure.h"
 #include "serial/serialportcontrol.h"
@@ -91,7 +92,7 @@ bool runUntil(const std::function<bool()> &done, const std::function<qint64()> &
     return true;
 }
 
-int throughputCase(bool notation, bool text, qsizetype size)
+int throughputCase(bool notation, bool text, qsizetype size, bool logs)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("input"));
@@ -106,6 +107,10 @@ int throughputCase(bool notation, bool text, qsizetype size)
         return 2;
     Window w(peer.path());
     w.form.chkShowControl->setChecked(notation);
+    if (logs) {
+        w.form.startLog(dir.filePath(QStringLiteral("raw.log")), LogForm::Raw);
+        w.form.startLog(dir.filePath(QStringLiteral("stamped.txt")), LogForm::Stamped);
+    }
 
     qsizetype expected = bytes.size();
     if (notation)
@@ -246,18 +251,19 @@ int main(int argc, char *argv[])
     const double mb = options.number(QStringLiteral("--mb"), 100);
     const int keys = int(options.number(QStringLiteral("--keys"), 30));
     const QString only = options.option(QStringLiteral("--case"));
+    const bool logs = QCoreApplication::arguments().contains(QStringLiteral("--logs"));
 
     if (only == QLatin1String("keys"))
         return keyDelayCase(keys);
     if (!only.isEmpty()) {
         const bool notation = only.startsWith(QLatin1String("notation"));
         const bool text = only.endsWith(QLatin1String("lines"));
-        return throughputCase(notation, text, qsizetype(mb * MB));
+        return throughputCase(notation, text, qsizetype(mb * MB), logs);
     }
 
-    std::printf("screen widget: Screen over %s; load average %.2f on %ld cores\n",
-                Screen::staticMetaObject.superClass()->className(), loadAverage(),
-                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("screen widget: Screen over %s%s; load average %.2f on %ld cores\n",
+                Screen::staticMetaObject.superClass()->className(),
+                logs ? ", both capture logs on" : "", loadAverage(), sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
     int failures = 0;
     for (const char *name :
@@ -265,7 +271,9 @@ int main(int argc, char *argv[])
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {"--case", name, "--mb", QString::number(mb), "--keys", QString::number(keys)});
+                    QStringList{"--case", name, "--mb", QString::number(mb), "--keys",
+                                QString::number(keys)} +
+                        (logs ? QStringList{"--logs"} : QStringList()));
         child.waitForFinished(-1);
         if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
             std::printf("%s: failed (exit %d)\n", name, child.exitCode());

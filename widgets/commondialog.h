@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -29,10 +30,24 @@ public:
     // Replaces the real dialog, for tests that script the user's choice; empty restores it.
     void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
 
+    // A file to append to, and which of the types offered was chosen (-1 when cancelled). The
+    // dialog asks no question about an existing file: it is added to, never overwritten.
+    struct AppendChoice
+    {
+        QString path;
+        qsizetype type = -1;
+    };
+    using AppendChooser = std::function<AppendChoice(QWidget *parent, const QStringList &types)>;
+    AppendChoice ShowAppend(const QString &title, const QStringList &types);
+    void setAppendChooser(AppendChooser chooser) { m_appendChooser = std::move(chooser); }
+
 private:
     static QString chooseWithDialog(QWidget *parent, const QString &lastName);
+    static AppendChoice appendWithDialog(QWidget *parent, const QString &title,
+                                         const QStringList &types);
 
     QWidget *m_parent = nullptr;
     QString m_fileName;
     Chooser m_chooser;
+    AppendChooser m_appendChooser;
 };

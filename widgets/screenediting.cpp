@@ -365,6 +365,8 @@ void Screen::mouseDoubleClickEvent(QMouseEvent *e)
 QMenu *Screen::createContextMenu()
 {
     auto *menu = new QMenu(this);
+    // An entry of the window's may say more on hover: a disabled one says why.
+    menu->setToolTipsVisible(true);
     const bool selected = m_cursor != m_anchor;
     const auto add = [this, menu](const QString &text, const char *name, bool enabled,
                                   void (Screen::*slot)()) {
@@ -385,7 +387,6 @@ QMenu *Screen::createContextMenu()
     emit contextMenuAboutToShow();
     if (!m_menuExtras.isEmpty())
         menu->addSeparator();
-    menu->setToolTipsVisible(true); // a disabled entry's tooltip says why
     for (QAction *action : std::as_const(m_menuExtras)) {
         if (action)
             menu->addAction(action);
