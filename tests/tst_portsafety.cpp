@@ -93,7 +93,8 @@ private slots:
         QTest::newRow("pid 1") << QByteArray("1\n") << false << 0 << "process 1";
         QTest::newRow("pid 0") << QByteArray("0\n") << false << 0 << "names no process";
         QTest::newRow("negative pid") << QByteArray("-42\n") << false << 0 << "names no process";
-        QTest::newRow("empty") << QByteArray() << false << 0 << "names no process";
+        QTest::newRow("empty, 60 s old") << QByteArray() << false << 60 << "names no process";
+        QTest::newRow("empty, just made") << QByteArray() << false << 0 << "being written";
         QTest::newRow("binary garbage")
             << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
         QTest::newRow("huge") << QByteArray(4 << 20, 'x') << false << 0 << "names no process";
