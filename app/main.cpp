@@ -50,12 +50,17 @@ bool isSetIn(const char *name)
 
 // Qt's own options and those of its window systems, which the application object takes out of
 // the arguments: those with a value, then those without.
-constexpr const char *QtValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
-    "qwindowicon", "icon", "qwindowtitle", "title", "session", "qmljsdebugger", "style",
-    "stylesheet", "display", "name", "visual"};
-constexpr const char *QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync",
-                                          "testability"};
+constexpr const char *QtValueOptions[] = {"platform",        "platformpluginpath",
+                                          "platformtheme",   "plugin",
+                                          "qwindowgeometry", "geometry",
+                                          "qwindowicon",     "icon",
+                                          "qwindowtitle",    "title",
+                                          "session",         "qmljsdebugger",
+                                          "style",           "stylesheet",
+                                          "display",         "name",
+                                          "visual"};
+constexpr const char *QtFlagOptions[] = {"reverse", "widgetcount", "nograb",
+                                         "dograb",  "sync",        "testability"};
 
 // One of Qt's options, as a word of the command line ("-style", "--style", "-style=fusion").
 struct QtWord

@@ -65,9 +65,8 @@ pid_t flockHolder(dev_t dev, ino_t ino)
 QString inUse(const QString &shown, const QString &canonical, const QString &how)
 {
     const QList<OpenAdvice::Holder> holders = OpenAdvice::holdersOf(canonical);
-    const QString who = holders.isEmpty()
-                            ? QStringLiteral("another program")
-                            : portlock::describeProcess(pid_t(holders.first().pid));
+    const QString who = holders.isEmpty() ? QStringLiteral("another program")
+                                          : portlock::describeProcess(pid_t(holders.first().pid));
     return QStringLiteral("%1: in use by %2 (it holds the device %3)").arg(shown, who, how);
 }
 
@@ -169,8 +168,8 @@ void flockDevice(int fd, const QString &shown)
 int openUnchanged(const QString &canonical, dev_t checked, const QString &shown)
 {
     // O_NONBLOCK: no wait for carrier; no termios call and no ioctl that sets anything follow.
-    const int fd =
-        ::open(QFile::encodeName(canonical).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(canonical).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == EBUSY)

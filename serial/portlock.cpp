@@ -125,8 +125,8 @@ FoundLock judged(const portlock::Reading &reading, FoundLock found, const QStrin
     switch (reading.kind) {
     case Kind::Names:
         found.pid = reading.pid;
-        found.kind = portlock::processAlive(reading.pid) ? FoundLock::Kind::Alive
-                                                          : FoundLock::Kind::Dead;
+        found.kind =
+            portlock::processAlive(reading.pid) ? FoundLock::Kind::Alive : FoundLock::Kind::Dead;
         break;
     case Kind::BeingWritten:
         found.kind = FoundLock::Kind::BeingWritten;
@@ -284,7 +284,8 @@ void PortLock::writeLockFile(const QString &path, const QString &shown)
     if (!linked) {
         ::close(fd);
         if (!written)
-            throw Failure(QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
+            throw Failure(
+                QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
         if (linkError == EEXIST)
             throw Failure(QStringLiteral("%1: its lock file %2 keeps changing").arg(shown, path));
         throw Failure(QStringLiteral("%1: the lock file %2 cannot be made: %3")

@@ -23,8 +23,8 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/mount.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -268,8 +268,9 @@ private slots:
         QCOMPARE(before.endsWith(u"excl=1"), how.contains(u"excl"));
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         const QString why = byProbe ? control.probe(1) : refusal(control);
-        QVERIFY2(why.contains(QStringLiteral("process %1 (quorpeer)").arg(peer.process().processId())),
-                 qPrintable(why));
+        QVERIFY2(
+            why.contains(QStringLiteral("process %1 (quorpeer)").arg(peer.process().processId())),
+            qPrintable(why));
         QVERIFY2(why.contains(mentions), qPrintable(why));
         QVERIFY(!control.portOpen());
         QCOMPARE(heldLine(peer), before);
@@ -341,24 +342,24 @@ private slots:
         QTest::addColumn<qint64>("ageMs");
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("pid");
-        QTest::newRow("padded pid") << QByteArray("      1234\n") << qint64(0) << int(Kind::Names)
-                                    << 1234;
+        QTest::newRow("padded pid")
+            << QByteArray("      1234\n") << qint64(0) << int(Kind::Names) << 1234;
         QTest::newRow("pid, an hour old")
             << QByteArray("1234 minicom root\n") << qint64(3600000) << int(Kind::Names) << 1234;
         QTest::newRow("QLockFile's form")
             << QByteArray("1234\nquorpeer\nhost\n") << qint64(10) << int(Kind::Names) << 1234;
-        QTest::newRow("empty, just made") << QByteArray() << qint64(0) << int(Kind::BeingWritten)
-                                          << 0;
-        QTest::newRow("empty, 1.9 s") << QByteArray() << qint64(1900) << int(Kind::BeingWritten)
-                                      << 0;
-        QTest::newRow("empty, 2 s") << QByteArray() << qint64(2000) << int(Kind::NamesNoProcess)
-                                    << 0;
+        QTest::newRow("empty, just made")
+            << QByteArray() << qint64(0) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("empty, 1.9 s")
+            << QByteArray() << qint64(1900) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("empty, 2 s")
+            << QByteArray() << qint64(2000) << int(Kind::NamesNoProcess) << 0;
         QTest::newRow("blanks of a padded pid, just made")
             << QByteArray("    ") << qint64(5) << int(Kind::BeingWritten) << 0;
         QTest::newRow("unreadable, just made")
             << QByteArray("unreadable") << qint64(100) << int(Kind::BeingWritten) << 0;
-        QTest::newRow("unreadable, 3 s") << QByteArray("unreadable") << qint64(3000)
-                                         << int(Kind::CannotBeRead) << 0;
+        QTest::newRow("unreadable, 3 s")
+            << QByteArray("unreadable") << qint64(3000) << int(Kind::CannotBeRead) << 0;
         QTest::newRow("garbage, just made")
             << QByteArray("abc\n") << qint64(0) << int(Kind::NamesNoProcess) << 0;
         QTest::newRow("empty, dated an hour ahead")
@@ -370,8 +371,8 @@ private slots:
         QFETCH(qint64, ageMs);
         QFETCH(int, kind);
         QFETCH(int, pid);
-        const auto bytes = content == "unreadable" ? std::nullopt
-                                                   : std::optional<QByteArrayView>(content);
+        const auto bytes =
+            content == "unreadable" ? std::nullopt : std::optional<QByteArrayView>(content);
         const portlock::Reading expected{portlock::Reading::Kind(kind), pid_t(pid)};
         QVERIFY(portlock::readLock(bytes, ageMs) == expected);
     }

@@ -229,7 +229,8 @@ void PtyPeer::closeDevice()
     }
 }
 
-// Open and close events alternate, so the kernel never folds two opens into one event.
+// What is counted is each open of the device while nobody had it open: a board resets then, and
+// a program may open it twice over (a descriptor to check and lock, then the port's own).
 void PtyPeer::watchOpens()
 {
     if (m_opt.countOpens.empty())
@@ -251,8 +252,12 @@ void PtyPeer::readOpens()
     while ((n = ::read(m_opensFd, buf, sizeof buf)) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buf + at);
-            if ((event->mask & IN_OPEN) && !writeAll(m_opensRecordFd, "open\n", 5))
+            if ((event->mask & IN_OPEN) && m_openDescriptors++ == 0 &&
+                !writeAll(m_opensRecordFd, "open\n", 5))
                 warn("--count-opens");
+            // Two like events in a row may come as one: the line's hangup settles the count.
+            if ((event->mask & IN_CLOSE) && m_openDescriptors > 0)
+                --m_openDescriptors;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
@@ -371,6 +376,8 @@ void PtyPeer::probeMaster()
         m_deadlines.scriptStart = PeerClock::now() + std::chrono::milliseconds(m_opt.delayMs);
     if (!held && m_held)
         readMaster(PeerClock::now()); // what the program wrote just before it let go
+    if (!held)
+        m_openDescriptors = 0;
     m_held = held;
 }
 

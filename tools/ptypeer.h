@@ -176,4 +176,5 @@ private:
     PeerDeadlines m_deadlines;
     int m_opensFd = -1; // inotify, for --count-opens
     int m_opensRecordFd = -1;
+    int m_openDescriptors = 0; // the device's, as the open and close events tell
 };

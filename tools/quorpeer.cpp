@@ -52,7 +52,8 @@ const char Usage[] =
     "  --stdin-eof-exits    exit when standard input ends\n"
     "  --hangup-after MS    close the device after MS (it vanishes)\n"
     "  --reopen-after MS    then after MS more make a new device and print its path\n"
-    "  --count-opens FILE   append a line \"open\" to FILE for each open of the device\n";
+    "  --count-opens FILE   append a line \"open\" to FILE each time the device is opened\n"
+    "                       while nobody had it open\n";
 
 [[noreturn]] void fail(const std::string &message)
 {

@@ -66,8 +66,8 @@ void TestFirstContact::withoutDisplay_data()
     QTest::newRow("plain start") << QStringList{} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("--demo") << QStringList{"--demo"} << QString() << 1 << QString() << noDisplay;
     // Qt's own options are Qt's, and a window system that cannot start is a missing display.
-    QTest::newRow("-platform xcb") << QStringList{"-platform", "xcb"} << QString() << 1
-                                   << QString() << noDisplay;
+    QTest::newRow("-platform xcb")
+        << QStringList{"-platform", "xcb"} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("-display, no server there")
         << QStringList{"-display", ":987"} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("Qt's -style, then --version")
