@@ -283,6 +283,9 @@ void PortLock::writeLockFile(const QString &path, const QString &shown)
     ::unlink(temporary.constData());
     if (!linked) {
         ::close(fd);
+        // A lock directory with no hard links is one we cannot write to: the flock guards.
+        if (written && (linkError == EPERM || linkError == EOPNOTSUPP))
+            return;
         if (!written)
             throw Failure(
                 QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));

@@ -73,7 +73,6 @@ public:
     // Closes the device descriptor (and so the flock) and removes our lock file.
     void release();
     QString path() const { return m_path; }
-    bool isHeld() const { return m_deviceFd >= 0; }
 
 private:
     void writeLockFile(const QString &path, const QString &shown);
