@@ -12,9 +12,13 @@
 #include <QFileInfo>
 #include <QIcon>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -88,15 +92,92 @@ bool isSetIn(const char *name)
     return !qEnvironmentVariableIsEmpty(name);
 }
 
-// Qt needs a window system unless a platform is named; without one it aborts.
-bool displayReachable(int argc, char *argv[])
+// Qt's own options and those of its window systems, which the application object takes out of
+// the arguments: those with a value, then those without.
+constexpr const char *QtValueOptions[] = {"platform",        "platformpluginpath",
+                                          "platformtheme",   "plugin",
+                                          "qwindowgeometry", "geometry",
+                                          "qwindowicon",     "icon",
+                                          "qwindowtitle",    "title",
+                                          "session",         "qmljsdebugger",
+                                          "style",           "stylesheet",
+                                          "display",         "name",
+                                          "visual"};
+constexpr const char *QtFlagOptions[] = {"reverse", "widgetcount", "nograb",
+                                         "dograb",  "sync",        "testability"};
+
+// One of Qt's options, as a word of the command line ("-style", "--style", "-style=fusion").
+struct QtWord
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArrayView arg(argv[i]);
-        if (arg == "-platform" || arg == "--platform")
+    QString name;              // empty: not one of Qt's
+    bool valueFollows = false; // the next word is its value
+};
+
+QtWord qtWord(const QString &word)
+{
+    if (!word.startsWith(u'-'))
+        return {};
+    QString name = word.mid(word.startsWith(QStringLiteral("--")) ? 2 : 1);
+    const qsizetype equals = name.indexOf(u'=');
+    if (equals >= 0)
+        name.truncate(equals);
+    const auto named = [&name](const char *option) { return name == QLatin1StringView(option); };
+    if (std::any_of(std::begin(QtValueOptions), std::end(QtValueOptions), named))
+        return {name, equals < 0};
+    if (equals < 0 && std::any_of(std::begin(QtFlagOptions), std::end(QtFlagOptions), named))
+        return {name, false};
+    return {};
+}
+
+// The arguments without Qt's own options, which are read before Qt is started.
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    QStringList ours = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QtWord qt = qtWord(arguments[i]);
+        if (qt.name.isEmpty())
+            ours << arguments[i];
+        else if (qt.valueFollows)
+            ++i;
+    }
+    return ours;
+}
+
+// Qt needs a window system unless a platform or a display is named; without one it aborts.
+bool displayReachable(const QStringList &arguments)
+{
+    for (const QString &word : arguments.mid(1)) {
+        const QString name = qtWord(word).name;
+        if (name == u"platform" || name == u"display")
             return true;
     }
     return isSetIn("QT_QPA_PLATFORM") || isSetIn("DISPLAY") || isSetIn("WAYLAND_DISPLAY");
+}
+
+const char NoDisplay[] = "quorline: no display: start it in a desktop session, or set DISPLAY or "
+                         "WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen for a check without one\n";
+
+// While Qt starts its window system, what it says is held back: when the platform cannot start
+// (no display reachable, a -platform that does not load), Qt ends with qFatal, which becomes the
+// one line about the display and status 1 instead of an abort.
+QStringList g_heldMessages;
+
+void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs(NoDisplay, stderr);
+        std::fflush(nullptr);
+        ::_exit(1); // inside Qt's constructor: nothing may be torn down
+    }
+    g_heldMessages << qFormatLogMessage(type, context, text);
+}
+
+// Qt is started: what it said meanwhile goes out as it would have.
+void startupDone()
+{
+    qInstallMessageHandler(nullptr);
+    for (const QString &line : std::exchange(g_heldMessages, {}))
+        std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 // Reads the options; an exit status when the run ends here (help, version, a wrong option).
@@ -132,25 +213,27 @@ std::optional<int> readOptions(QCommandLineParser &parser, const QStringList &ar
 int main(int argc, char *argv[])
 {
     // The options first, with no window system: --help and --version answer anywhere.
-    const bool display = displayReachable(argc, argv);
+    bool display = false;
     {
         QCoreApplication core(argc, argv);
         nameTheProgram();
+        display = displayReachable(QCoreApplication::arguments());
         QCommandLineParser parser;
         declareOptions(parser);
-        // With a display, a word this parser does not know may be one of Qt's own (-style):
-        // the application object takes those out before the options are read again.
-        if (const auto status = readOptions(parser, QCoreApplication::arguments(), !display))
+        // With a display, a word this parser does not know may be an option of the window
+        // system's own: the application object takes those out before the options are read again.
+        if (const auto status =
+                readOptions(parser, withoutQtOptions(QCoreApplication::arguments()), !display))
             return *status;
     }
     if (!display) {
-        std::fputs("quorline: no display: start it in a desktop session, or set DISPLAY or "
-                   "WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen for a check without one\n",
-                   stderr);
+        std::fputs(NoDisplay, stderr);
         return 1;
     }
 
+    qInstallMessageHandler(startupMessage);
     QApplication app(argc, argv);
+    startupDone();
     quitOnSignals();
     nameTheProgram();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorline.png")));

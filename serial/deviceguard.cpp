@@ -1,6 +1,7 @@
 #include "serial/deviceguard.h"
 
 #include "base/failure.h"
+#include "serial/openadvice.h"
 #include "serial/portlock.h"
 
 #include <QFile>
@@ -11,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -56,6 +59,15 @@ pid_t flockHolder(dev_t dev, ino_t ino)
             return pid_t(f[4].toInt());
     }
     return 0;
+}
+
+// "in use by process 1234 (minicom) (it holds the device in exclusive mode)"
+QString inUse(const QString &shown, const QString &canonical, const QString &how)
+{
+    const QList<OpenAdvice::Holder> holders = OpenAdvice::holdersOf(canonical);
+    const QString who = holders.isEmpty() ? QStringLiteral("another program")
+                                          : portlock::describeProcess(pid_t(holders.first().pid));
+    return QStringLiteral("%1: in use by %2 (it holds the device %3)").arg(shown, who, how);
 }
 
 } // namespace
@@ -151,6 +163,33 @@ void flockDevice(int fd, const QString &shown)
                           .arg(shown, portlock::describeProcess(holder)));
     throw Failure(
         QStringLiteral("%1: in use by another program (it holds a lock on the device)").arg(shown));
+}
+
+int openUnchanged(const QString &canonical, dev_t checked, const QString &shown)
+{
+    // O_NONBLOCK: no wait for carrier; no termios call and no ioctl that sets anything follow.
+    const int fd = ::open(QFile::encodeName(canonical).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EBUSY)
+            throw Failure(inUse(shown, canonical, QStringLiteral("in exclusive mode")));
+        if (error == EACCES || error == EPERM)
+            throw Failure(OpenAdvice::describe(OpenAdvice::gather(shown, false), errnoText(error)));
+        throw Failure(QStringLiteral("%1: %2").arg(shown, errnoText(error)));
+    }
+    try {
+        checkOpened(fd, checked, shown);
+        // Root opens a device that another program holds in exclusive mode: look, do not clear.
+        int exclusive = 0;
+        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+            throw Failure(inUse(shown, canonical, QStringLiteral("in exclusive mode")));
+        flockDevice(fd, shown);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    return fd;
 }
 
 bool speedTaken(qint64 requested, qint64 actual)

@@ -19,6 +19,12 @@ dev_t checkSerialDevice(const QString &canonical, const QString &shown);
 // The device number of our controlling terminal (from /proc/self/stat), 0 when we have none.
 dev_t controllingTerminal();
 
+// Opens the device as a plain descriptor that changes none of its settings, before the port
+// itself is opened: refused (Failure naming the holder) when another program holds the device
+// in exclusive mode or with flock, when it is not the terminal that was checked, or when it
+// cannot be opened. The descriptor holds our flock on the device until it is closed.
+int openUnchanged(const QString &canonical, dev_t checked, const QString &shown);
+
 // After the open: throws Failure unless fd is the terminal that was checked.
 void checkOpened(int fd, dev_t checked, const QString &shown);
 

@@ -1,6 +1,7 @@
 #include "serial/portlock.h"
 
 #include "base/failure.h"
+#include "serial/deviceguard.h"
 
 #include <QFile>
 
@@ -9,6 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -52,6 +54,23 @@ std::optional<pid_t> lockPid(QByteArrayView content)
     return pid_t(value);
 }
 
+Reading readLock(std::optional<QByteArrayView> content, qint64 ageMs)
+{
+    // A clock set back may date a file in the future: only a small skew counts as young.
+    const bool young = ageMs > -WritingMs && ageMs < WritingMs;
+    if (!content)
+        return {young ? Reading::Kind::BeingWritten : Reading::Kind::CannotBeRead};
+    // Blanks alone are the start of a padded PID ("      1234\n") that is still being written.
+    const bool blank = std::all_of(content->begin(), content->end(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    });
+    if (blank && young)
+        return {Reading::Kind::BeingWritten};
+    if (const auto pid = lockPid(*content))
+        return {Reading::Kind::Names, *pid};
+    return {Reading::Kind::NamesNoProcess};
+}
+
 bool processAlive(pid_t pid)
 {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
@@ -76,29 +95,76 @@ QString describeProcess(pid_t pid)
 
 namespace {
 
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Milliseconds since the file last changed.
+qint64 ageMs(const struct stat &st)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return (qint64(now.tv_sec) - qint64(st.st_mtim.tv_sec)) * 1000 +
+           (qint64(now.tv_nsec) - qint64(st.st_mtim.tv_nsec)) / 1000000;
+}
+
 // What a lock file found in place says.
 struct FoundLock
 {
-    enum class Kind { Gone, Dead, Alive, Unreadable } kind = Kind::Gone;
+    enum class Kind { Gone, Dead, Alive, BeingWritten, Unreadable } kind = Kind::Gone;
     pid_t pid = 0;
     QString why; // for Unreadable
     dev_t dev = 0;
     ino_t ino = 0;
 };
 
+FoundLock judged(const portlock::Reading &reading, FoundLock found, const QString &whyUnreadable)
+{
+    using Kind = portlock::Reading::Kind;
+    switch (reading.kind) {
+    case Kind::Names:
+        found.pid = reading.pid;
+        found.kind =
+            portlock::processAlive(reading.pid) ? FoundLock::Kind::Alive : FoundLock::Kind::Dead;
+        break;
+    case Kind::BeingWritten:
+        found.kind = FoundLock::Kind::BeingWritten;
+        break;
+    case Kind::NamesNoProcess:
+        found.kind = FoundLock::Kind::Unreadable;
+        found.why = QStringLiteral("it names no process");
+        break;
+    case Kind::CannotBeRead:
+        found.kind = FoundLock::Kind::Unreadable;
+        found.why = whyUnreadable;
+        break;
+    }
+    return found;
+}
+
 FoundLock inspect(const QString &path)
 {
     FoundLock found;
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd =
+        ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT)
+        const int error = errno;
+        struct stat st
+        {
+        };
+        if (error == ENOENT || ::lstat(name.constData(), &st) != 0)
             return found;
-        found.kind = FoundLock::Kind::Unreadable;
-        found.why = errno == ELOOP ? QStringLiteral("it is a symbolic link")
-                                   : QStringLiteral("it cannot be read: %1")
-                                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return found;
+        found.dev = st.st_dev;
+        found.ino = st.st_ino;
+        if (error == ELOOP) {
+            found.kind = FoundLock::Kind::Unreadable;
+            found.why = QStringLiteral("it is a symbolic link");
+            return found;
+        }
+        return judged(portlock::readLock(std::nullopt, ageMs(st)), found,
+                      QStringLiteral("it cannot be read: %1").arg(errnoText(error)));
     }
     struct stat st
     {
@@ -116,21 +182,9 @@ FoundLock inspect(const QString &path)
         found.why = QStringLiteral("it is not a regular file");
         return found;
     }
-    if (n < 0) {
-        found.kind = FoundLock::Kind::Unreadable;
-        found.why = QStringLiteral("it cannot be read: %1")
-                        .arg(QString::fromLocal8Bit(std::strerror(readError)));
-        return found;
-    }
-    const auto pid = portlock::lockPid(QByteArrayView(buf, n));
-    if (!pid) {
-        found.kind = FoundLock::Kind::Unreadable;
-        found.why = QStringLiteral("it names no process");
-        return found;
-    }
-    found.pid = *pid;
-    found.kind = portlock::processAlive(*pid) ? FoundLock::Kind::Alive : FoundLock::Kind::Dead;
-    return found;
+    const auto content = n < 0 ? std::nullopt : std::optional(QByteArrayView(buf, n));
+    return judged(portlock::readLock(content, ageMs(st)), found,
+                  QStringLiteral("it cannot be read: %1").arg(errnoText(readError)));
 }
 
 // Removes a dead process's lock only if the name still holds the very file that was read.
@@ -144,59 +198,112 @@ void removeIfSame(const QString &path, const FoundLock &found)
         ::unlink(name.constData());
 }
 
+// Throws unless the lock in place, if any, leaves the device to us; cleans a dead one where
+// the directory lets us.
+void honour(const QString &path, const QString &shown, bool writable)
+{
+    const FoundLock found = inspect(path);
+    switch (found.kind) {
+    case FoundLock::Kind::Alive:
+        throw Failure(QStringLiteral("%1: in use by %2 (lock file %3)")
+                          .arg(shown, portlock::describeProcess(found.pid), path));
+    case FoundLock::Kind::BeingWritten:
+        throw Failure(
+            QStringLiteral("%1: another program is taking it: its lock file %2 is being written")
+                .arg(shown, path));
+    case FoundLock::Kind::Unreadable:
+        throw Failure(
+            QStringLiteral(
+                "%1: locked by %2, but %3; remove that file if no program uses the device")
+                .arg(shown, path, found.why));
+    case FoundLock::Kind::Dead:
+        if (writable)
+            removeIfSame(path, found);
+        break;
+    case FoundLock::Kind::Gone:
+        break;
+    }
+}
+
 } // namespace
 
-void PortLock::acquire(const QString &canonicalDevice, const QString &shown,
+void PortLock::acquire(const QString &canonicalDevice, dev_t checked, const QString &shown,
                        const QString &directory)
 {
     release();
-    // Without a lock directory we can write, the flock on the device still guards the line.
-    if (::access(QFile::encodeName(directory).constData(), W_OK | X_OK) != 0)
-        return;
     const QString path = directory + u'/' + portlock::lockName(canonicalDevice);
+    // Where no lock file can be written, other programs' are still read, and the flock on the
+    // device guards our own open.
+    const bool writable = ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
+    // Before the device is opened: the first open of a UART raises its modem lines.
+    honour(path, shown, writable);
+    m_deviceFd = deviceguard::openUnchanged(canonicalDevice, checked, shown);
+    if (!writable)
+        return;
+    try {
+        writeLockFile(path, shown);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+// Written in a file of its own and linked to the lock's name, so that it appears whole; a
+// link never replaces a lock that another program made meanwhile.
+void PortLock::writeLockFile(const QString &path, const QString &shown)
+{
+    const qsizetype cut = path.lastIndexOf(u'/');
+    QByteArray temporary =
+        QFile::encodeName(path.left(cut) + QStringLiteral("/.quorline-") + path.mid(cut + 1)) +
+        "-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw Failure(QStringLiteral("%1: the lock file %2 cannot be made: %3")
+                          .arg(shown, path, errnoText(errno)));
+    const QByteArray text = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
+    const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
+                         ::fchmod(fd, 0644) == 0;
+    ::flock(fd, LOCK_EX | LOCK_NB);
     const QByteArray name = QFile::encodeName(path);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd =
-            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            const QByteArray text = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
-            if (::write(fd, text.constData(), size_t(text.size())) != text.size()) {
-                ::close(fd);
-                ::unlink(name.constData());
-                throw Failure(
-                    QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
-            }
-            ::flock(fd, LOCK_EX | LOCK_NB);
-            m_fd = fd;
-            m_path = path;
-            return;
-        }
-        if (errno != EEXIST)
-            throw Failure(QStringLiteral("%1: the lock file %2 cannot be made: %3")
-                              .arg(shown, path, QString::fromLocal8Bit(std::strerror(errno))));
-        const FoundLock found = inspect(path);
-        switch (found.kind) {
-        case FoundLock::Kind::Alive:
-            throw Failure(QStringLiteral("%1: in use by %2 (lock file %3)")
-                              .arg(shown, portlock::describeProcess(found.pid), path));
-        case FoundLock::Kind::Unreadable:
-            // It may be another program's lock being written, or a form we do not know.
-            throw Failure(
-                QStringLiteral(
-                    "%1: locked by %2, but %3; remove that file if no program uses the device")
-                    .arg(shown, path, found.why));
-        case FoundLock::Kind::Dead:
-            removeIfSame(path, found);
+    bool linked = false;
+    int linkError = 0;
+    for (int attempt = 0; written && !linked && attempt < 3; ++attempt) {
+        linked = ::link(temporary.constData(), name.constData()) == 0;
+        linkError = errno;
+        if (linked || linkError != EEXIST)
             break;
-        case FoundLock::Kind::Gone:
-            break;
+        try {
+            honour(path, shown, true); // it appeared after our first look
+        } catch (...) {
+            ::unlink(temporary.constData());
+            ::close(fd);
+            throw;
         }
     }
-    throw Failure(QStringLiteral("%1: its lock file %2 keeps changing").arg(shown, path));
+    ::unlink(temporary.constData());
+    if (!linked) {
+        ::close(fd);
+        // A lock directory with no hard links is one we cannot write to: the flock guards.
+        if (written && (linkError == EPERM || linkError == EOPNOTSUPP))
+            return;
+        if (!written)
+            throw Failure(
+                QStringLiteral("%1: the lock file %2 cannot be written").arg(shown, path));
+        if (linkError == EEXIST)
+            throw Failure(QStringLiteral("%1: its lock file %2 keeps changing").arg(shown, path));
+        throw Failure(QStringLiteral("%1: the lock file %2 cannot be made: %3")
+                          .arg(shown, path, errnoText(linkError)));
+    }
+    m_fd = fd;
+    m_path = path;
 }
 
 void PortLock::release()
 {
+    // The device first: the lock stands for as long as the device is open.
+    if (m_deviceFd >= 0)
+        ::close(m_deviceFd);
+    m_deviceFd = -1;
     if (m_fd < 0)
         return;
     // Remove the name only while it is still our file.

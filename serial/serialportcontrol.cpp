@@ -103,7 +103,8 @@ void SerialPortControl::open()
         throw Failure(
             QStringLiteral("%1: 1.5 stop bits are not supported on this system").arg(device->path));
 
-    m_lock.acquire(real, device->path);
+    // Every check that can refuse is made here, before the port's own open, which sets the line.
+    m_lock.acquire(real, checked, device->path);
     // QSerialPort takes a lock of its own, and deletes other programs' locks it takes as stale;
     // a doubled slash gives it a name of its own (LCK.._ttyUSB0) while ours guards the real one.
     const qsizetype cut = real.lastIndexOf(u'/');
@@ -130,8 +131,8 @@ void SerialPortControl::open()
     }
     try {
         const int fd = int(m_port.handle());
+        // The flock is held by the lock's own descriptor, taken before the open.
         deviceguard::checkOpened(fd, checked, device->path);
-        deviceguard::flockDevice(fd, device->path);
         if (customRate && !customspeed::apply(fd, m_settings.baudRate))
             throw Failure(QStringLiteral("%1: the device cannot run at %2 baud: %3")
                               .arg(device->path)

@@ -3,6 +3,7 @@
 
 #include "base/failure.h"
 #include "serial/deviceguard.h"
+#include "serial/portlock.h"
 #include "support/boxanswerer.h"
 #include "support/controls.h"
 #include "support/files.h"
@@ -16,10 +17,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -63,6 +68,20 @@ struct LeftBehind
     }
 };
 
+// The peer's report of the line it holds: its settings and its exclusive mode.
+QString heldLine(Peer &peer)
+{
+    ::kill(pid_t(peer.process().processId()), SIGUSR1);
+    return peer.nextLine();
+}
+
+// A mount over a directory of the test's own mount namespace, gone when the test ends.
+struct MountedOver
+{
+    QByteArray target;
+    ~MountedOver() { ::umount2(target.constData(), MNT_DETACH); }
+};
+
 termios attributes(int fd)
 {
     termios tio{};
@@ -93,7 +112,8 @@ private slots:
         QTest::newRow("pid 1") << QByteArray("1\n") << false << 0 << "process 1";
         QTest::newRow("pid 0") << QByteArray("0\n") << false << 0 << "names no process";
         QTest::newRow("negative pid") << QByteArray("-42\n") << false << 0 << "names no process";
-        QTest::newRow("empty") << QByteArray() << false << 0 << "names no process";
+        QTest::newRow("empty, 60 s old") << QByteArray() << false << 60 << "names no process";
+        QTest::newRow("empty, just made") << QByteArray() << false << 0 << "being written";
         QTest::newRow("binary garbage")
             << QByteArray("\x01\xff\x00\x10\x7f\x03", 6) << false << 0 << "names no process";
         QTest::newRow("huge") << QByteArray(4 << 20, 'x') << false << 0 << "names no process";
@@ -171,6 +191,190 @@ private slots:
                  qPrintable(why));
         QVERIFY(!control.portOpen());
         QVERIFY(!QFile::exists(lockOf(peer.path()))); // our own lock went with the refusal
+    }
+
+    // Where we may not write a lock, other programs' locks are read all the same, and our flock
+    // alone guards the open.
+    void readOnlyLockDirectory_data()
+    {
+        QTest::addColumn<bool>("foreign");
+        QTest::newRow("another program's lock") << true;
+        QTest::newRow("no lock") << false;
+    }
+    void readOnlyLockDirectory()
+    {
+        QFETCH(bool, foreign);
+        if (::geteuid() != 0)
+            QSKIP("a read-only lock directory of the test's own needs root");
+        // Mounts made from here on are this thread's alone, and never reach the machine's.
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            QSKIP("no mount namespace of the test's own here");
+        Peer peer;
+        Sleeper holder;
+        QTemporaryDir dir;
+        const QString name = portlock::lockName(peer.path());
+        const QByteArray content = QByteArray::number(holder.pid()) + " minicom root\n";
+        if (foreign) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+        const QByteArray lockDir = QFile::encodeName(
+            QFileInfo(QString::fromLatin1(portlock::Directory)).canonicalFilePath());
+        QVERIFY(::mount(qPrintable(dir.path()), lockDir.constData(), nullptr, MS_BIND, nullptr) ==
+                0);
+        const MountedOver mounted{lockDir};
+        QVERIFY(::mount(nullptr, lockDir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                        nullptr) == 0);
+        QVERIFY(::access(lockDir.constData(), W_OK) != 0);
+
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        const QString why = refusal(control);
+        if (foreign) {
+            QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())),
+                     qPrintable(why));
+            QVERIFY(!control.portOpen());
+            QCOMPARE(readWhole(dir.filePath(name)), content);
+            return;
+        }
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const int other = ::open(qPrintable(peer.path()), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const bool flocked = ::flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        ::close(other);
+        QVERIFY2(flocked, "the open port is not flocked");
+        QVERIFY(QDir(dir.path()).isEmpty());
+    }
+
+    // A refused open, and the drop-down's probe, leave the line of the program that holds the
+    // device as it was: its settings and its exclusive mode.
+    void refusedOpenLeavesLineAlone_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("byProbe");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("flock and exclusive mode") << "flock+excl" << false << "(quorpeer)";
+        QTest::newRow("flock and exclusive mode, probed") << "flock+excl" << true << "(quorpeer)";
+        QTest::newRow("flock") << "flock" << false << "holds a lock on the device";
+        QTest::newRow("exclusive mode") << "excl" << false << "in exclusive mode";
+    }
+    void refusedOpenLeavesLineAlone()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, byProbe);
+        QFETCH(QString, mentions);
+        Peer peer({"--hold-line", how});
+        const QString before = heldLine(peer);
+        QVERIFY2(before.startsWith(u"line speed="), qPrintable(before));
+        QCOMPARE(before.endsWith(u"excl=1"), how.contains(u"excl"));
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        const QString why = byProbe ? control.probe(1) : refusal(control);
+        QVERIFY2(
+            why.contains(QStringLiteral("process %1 (quorpeer)").arg(peer.process().processId())),
+            qPrintable(why));
+        QVERIFY2(why.contains(mentions), qPrintable(why));
+        QVERIFY(!control.portOpen());
+        QCOMPARE(heldLine(peer), before);
+        QVERIFY(!QFile::exists(lockOf(peer.path())));
+    }
+
+    // Our lock is never seen empty by a program that reads it while we take it, and any user
+    // may read it whatever our umask.
+    void ownLockAppearsWhole()
+    {
+        Peer peer;
+        const QByteArray lock = QFile::encodeName(lockOf(peer.path()));
+        std::atomic<bool> stop{false};
+        std::atomic<int> whole{0};
+        std::atomic<int> empty{0};
+        std::atomic<bool> started{false};
+        std::thread reader([&] {
+            char buf[64];
+            started = true;
+            while (!stop) {
+                const int fd = ::open(lock.constData(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0)
+                    continue;
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                ::close(fd);
+                (n > 0 ? whole : empty) += 1;
+            }
+        });
+        const mode_t umask = ::umask(077);
+        struct Restore
+        {
+            std::atomic<bool> &stop;
+            std::thread &reader;
+            mode_t umask;
+            ~Restore()
+            {
+                ::umask(umask);
+                stop = true;
+                reader.join();
+            }
+        } restore{stop, reader, umask};
+
+        SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+        while (!started)
+            std::this_thread::yield();
+        mode_t mode = 0;
+        // On a busy machine the reader may run seldom: go on until it has looked often enough.
+        for (int round = 0; round < 200 || (whole < 100 && round < 5000); ++round) {
+            control.setPortOpen(true);
+            struct stat st
+            {
+            };
+            QVERIFY(::stat(lock.constData(), &st) == 0);
+            mode = st.st_mode & 07777;
+            control.setPortOpen(false);
+        }
+        qInfo("the reader found the lock %d times, empty %d times", whole.load(), empty.load());
+        QCOMPARE(mode, mode_t(0644));
+        QVERIFY(whole > 0);
+        QCOMPARE(empty.load(), 0);
+    }
+
+    // What a lock file says from its content and age: an empty or unreadable one that is young
+    // is being written by its program, not a stale one to be removed.
+    void lockReading_data()
+    {
+        using Kind = portlock::Reading::Kind;
+        QTest::addColumn<QByteArray>("content"); // "unreadable": it cannot be read
+        QTest::addColumn<qint64>("ageMs");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("pid");
+        QTest::newRow("padded pid")
+            << QByteArray("      1234\n") << qint64(0) << int(Kind::Names) << 1234;
+        QTest::newRow("pid, an hour old")
+            << QByteArray("1234 minicom root\n") << qint64(3600000) << int(Kind::Names) << 1234;
+        QTest::newRow("QLockFile's form")
+            << QByteArray("1234\nquorpeer\nhost\n") << qint64(10) << int(Kind::Names) << 1234;
+        QTest::newRow("empty, just made")
+            << QByteArray() << qint64(0) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("empty, 1.9 s")
+            << QByteArray() << qint64(1900) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("empty, 2 s")
+            << QByteArray() << qint64(2000) << int(Kind::NamesNoProcess) << 0;
+        QTest::newRow("blanks of a padded pid, just made")
+            << QByteArray("    ") << qint64(5) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("unreadable, just made")
+            << QByteArray("unreadable") << qint64(100) << int(Kind::BeingWritten) << 0;
+        QTest::newRow("unreadable, 3 s")
+            << QByteArray("unreadable") << qint64(3000) << int(Kind::CannotBeRead) << 0;
+        QTest::newRow("garbage, just made")
+            << QByteArray("abc\n") << qint64(0) << int(Kind::NamesNoProcess) << 0;
+        QTest::newRow("empty, dated an hour ahead")
+            << QByteArray() << qint64(-3600000) << int(Kind::NamesNoProcess) << 0;
+    }
+    void lockReading()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, ageMs);
+        QFETCH(int, kind);
+        QFETCH(int, pid);
+        const auto bytes =
+            content == "unreadable" ? std::nullopt : std::optional<QByteArrayView>(content);
+        const portlock::Reading expected{portlock::Reading::Kind(kind), pid_t(pid)};
+        QVERIFY(portlock::readLock(bytes, ageMs) == expected);
     }
 
     // A dead process's lock must not keep the port shut; ours must not outlive the close.

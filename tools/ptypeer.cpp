@@ -18,6 +18,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -201,6 +202,8 @@ bool PtyPeer::openDevice()
     m_held = false;
     if (m_opt.hold)
         holdLocks();
+    if (!m_opt.holdLine.empty())
+        holdLine();
     watchOpens();
     pointLink();
     std::printf("%s\n", m_slavePath.c_str());
@@ -226,7 +229,8 @@ void PtyPeer::closeDevice()
     }
 }
 
-// Open and close events alternate, so the kernel never folds two opens into one event.
+// What is counted is each open of the device while nobody had it open: a board resets then, and
+// a program may open it twice over (a descriptor to check and lock, then the port's own).
 void PtyPeer::watchOpens()
 {
     if (m_opt.countOpens.empty())
@@ -248,8 +252,12 @@ void PtyPeer::readOpens()
     while ((n = ::read(m_opensFd, buf, sizeof buf)) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buf + at);
-            if ((event->mask & IN_OPEN) && !writeAll(m_opensRecordFd, "open\n", 5))
+            if ((event->mask & IN_OPEN) && m_openDescriptors++ == 0 &&
+                !writeAll(m_opensRecordFd, "open\n", 5))
                 warn("--count-opens");
+            // Two like events in a row may come as one: the line's hangup settles the count.
+            if ((event->mask & IN_CLOSE) && m_openDescriptors > 0)
+                --m_openDescriptors;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
@@ -279,6 +287,54 @@ void PtyPeer::holdLocks()
     }
 }
 
+void PtyPeer::holdLine()
+{
+    m_lineFd = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    if (m_lineFd < 0 || ::tcgetattr(m_lineFd, &tio) < 0) {
+        warn("--hold-line " + m_slavePath);
+        return;
+    }
+    // Settings no program under test would choose, so that any change of them shows.
+    ::cfsetspeed(&tio, B2400);
+    tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARODD | CSTOPB)) | CS7 | PARENB | CREAD | CLOCAL;
+    tio.c_lflag |= ICANON | ECHO | ECHOE | ISIG;
+    tio.c_iflag |= ICRNL | IXON;
+    tio.c_oflag |= OPOST | ONLCR;
+    tio.c_cc[VMIN] = 3;
+    tio.c_cc[VTIME] = 7;
+    if (::tcsetattr(m_lineFd, TCSANOW, &tio) < 0)
+        warn("--hold-line termios");
+    if (m_opt.holdLine.find("flock") != std::string::npos &&
+        ::flock(m_lineFd, LOCK_EX | LOCK_NB) < 0)
+        warn("--hold-line flock");
+    if (m_opt.holdLine.find("excl") != std::string::npos && ::ioctl(m_lineFd, TIOCEXCL) < 0)
+        warn("--hold-line TIOCEXCL");
+}
+
+void PtyPeer::reportLine() const
+{
+    termios tio{};
+    int exclusive = -1;
+    if (m_lineFd < 0 || ::tcgetattr(m_lineFd, &tio) < 0 ||
+        ::ioctl(m_lineFd, TIOCGEXCL, &exclusive) < 0) {
+        std::printf("line unknown\n");
+        std::fflush(stdout);
+        return;
+    }
+    std::string cc;
+    for (const cc_t c : tio.c_cc) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(c));
+        cc += hex;
+    }
+    std::printf("line speed=%o iflag=%o oflag=%o cflag=%o lflag=%o cc=%s excl=%d\n",
+                static_cast<unsigned>(::cfgetospeed(&tio)), static_cast<unsigned>(tio.c_iflag),
+                static_cast<unsigned>(tio.c_oflag), static_cast<unsigned>(tio.c_cflag),
+                static_cast<unsigned>(tio.c_lflag), cc.c_str(), exclusive);
+    std::fflush(stdout);
+}
+
 void PtyPeer::releaseLocks()
 {
     m_qtLock.reset();
@@ -293,6 +349,9 @@ void PtyPeer::releaseLocks()
     if (m_flockFd >= 0)
         ::close(m_flockFd);
     m_flockFd = -1;
+    if (m_lineFd >= 0)
+        ::close(m_lineFd);
+    m_lineFd = -1;
 }
 
 void PtyPeer::pointLink()
@@ -317,6 +376,8 @@ void PtyPeer::probeMaster()
         m_deadlines.scriptStart = PeerClock::now() + std::chrono::milliseconds(m_opt.delayMs);
     if (!held && m_held)
         readMaster(PeerClock::now()); // what the program wrote just before it let go
+    if (!held)
+        m_openDescriptors = 0;
     m_held = held;
 }
 

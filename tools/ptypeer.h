@@ -55,6 +55,9 @@ struct PeerOptions
     LockFormat holdFormat = LockFormat::Ascii;
     int holdPid = 0; // 0: the peer's own
     bool holdFlock = false;
+    // Hold the device open as a terminal program would, with its own line settings, and
+    // flock and/or exclusive mode: "flock+excl", "flock", "excl"; empty for none.
+    std::string holdLine;
     bool exitAfterSend = false;
     int exitAfterMs = -1;
     bool stdinEofExits = false;
@@ -130,6 +133,8 @@ private:
     void reapChild();
     void endChild();
     void releaseLocks();
+    void holdLine();
+    void reportLine() const;
     bool sendingDone() const;
     long slaveUnread() const;
     void handleSignals();
@@ -166,8 +171,10 @@ private:
     std::unique_ptr<QLockFile> m_qtLock;
     std::optional<HeldLockFile> m_lockFile;
     int m_flockFd = -1;
+    int m_lineFd = -1; // --hold-line
     PeerClock::time_point m_start{};
     PeerDeadlines m_deadlines;
     int m_opensFd = -1; // inotify, for --count-opens
     int m_opensRecordFd = -1;
+    int m_openDescriptors = 0; // the device's, as the open and close events tell
 };

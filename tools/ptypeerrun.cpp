@@ -242,6 +242,8 @@ void PtyPeer::handleSignals()
     while (::read(m_signalFd, &info, sizeof info) == sizeof info) {
         if (info.ssi_signo == SIGCHLD)
             reapChild();
+        else if (info.ssi_signo == SIGUSR1)
+            reportLine();
         else
             m_quit = true;
     }
@@ -267,7 +269,7 @@ int PtyPeer::run()
     ::signal(SIGPIPE, SIG_IGN);
     sigset_t mask;
     sigemptyset(&mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGUSR1})
         sigaddset(&mask, s);
     ::sigprocmask(SIG_BLOCK, &mask, nullptr);
     m_signalFd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);

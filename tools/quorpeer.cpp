@@ -43,12 +43,17 @@ const char Usage[] =
     "  --hold-pid PID       write PID instead of the peer's own (not with qt)\n"
     "  --hold-flock         also open the device and flock(LOCK_EX) it; the peer then\n"
     "                       holds the device itself, so a program's close is not seen\n"
+    "  --hold-line HOW      hold the device open as a terminal program would, at 2400\n"
+    "                       baud, 7E1, canonical with echo, and with HOW: flock, excl\n"
+    "                       (TIOCEXCL) or flock+excl; on SIGUSR1 print a line\n"
+    "                       \"line speed=.. iflag=.. oflag=.. cflag=.. lflag=.. cc=.. excl=0|1\"\n"
     "  --exit-after-send    exit once everything is sent and read\n"
     "  --exit-after MS      exit after MS milliseconds\n"
     "  --stdin-eof-exits    exit when standard input ends\n"
     "  --hangup-after MS    close the device after MS (it vanishes)\n"
     "  --reopen-after MS    then after MS more make a new device and print its path\n"
-    "  --count-opens FILE   append a line \"open\" to FILE for each open of the device\n";
+    "  --count-opens FILE   append a line \"open\" to FILE each time the device is opened\n"
+    "                       while nobody had it open\n";
 
 [[noreturn]] void fail(const std::string &message)
 {
@@ -208,6 +213,10 @@ PeerOptions parse(int argc, char **argv)
         } else if (name == "--hold-flock") {
             opt.holdFlock = true;
             opt.hold = true;
+        } else if (name == "--hold-line") {
+            opt.holdLine = value();
+            if (opt.holdLine != "flock" && opt.holdLine != "excl" && opt.holdLine != "flock+excl")
+                fail("unknown --hold-line " + opt.holdLine);
         } else if (name == "--exit-after-send") {
             opt.exitAfterSend = true;
         } else if (name == "--exit-after") {

@@ -65,6 +65,14 @@ void TestFirstContact::withoutDisplay_data()
                                << QStringLiteral("Quorline 1.02\n") << QString();
     QTest::newRow("plain start") << QStringList{} << QString() << 1 << QString() << noDisplay;
     QTest::newRow("--demo") << QStringList{"--demo"} << QString() << 1 << QString() << noDisplay;
+    // Qt's own options are Qt's, and a window system that cannot start is a missing display.
+    QTest::newRow("-platform xcb")
+        << QStringList{"-platform", "xcb"} << QString() << 1 << QString() << noDisplay;
+    QTest::newRow("-display, no server there")
+        << QStringList{"-display", ":987"} << QString() << 1 << QString() << noDisplay;
+    QTest::newRow("Qt's -style, then --version")
+        << QStringList{"-style", "fusion", "--version"} << QString() << 0
+        << QStringLiteral("Quorline 1.02\n") << QString();
     QTest::newRow("unknown") << QStringList{"--bogus"} << QString() << 1 << QString() << unknown;
     const QString rate = QStringLiteral(": the rate must be a whole number from 50 to 20000000\n");
     QTest::newRow("--baud letters") << QStringList{"--baud", "fast"} << QString() << 1 << QString()
