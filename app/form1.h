@@ -114,6 +114,8 @@ private:
     void showPortList(const PortList::Look &look);
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
+    void showClosing(bool closing);
+    void tellCloseNote(bool inBox);
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;

@@ -39,7 +39,7 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
     // The program quits on a signal or when its display goes: close the port as Close Port does.
     if (auto *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &SerialPortControl::close);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { closeWithin(QuitDrainMs); });
 }
 
 // No drain here: events must not run while the window that owns us is being taken apart.
@@ -138,26 +138,42 @@ void SerialPortControl::open()
 
 void SerialPortControl::close()
 {
-    // A close reached from the events that run during a drain is left to the drain's own close.
-    if (m_draining)
+    // Asked again while the close waits (a second Close Port): what is left is dropped now.
+    if (m_drain != nullptr)
+        m_drain->limit(0);
+    else
+        closeWithin(-1);
+}
+
+void SerialPortControl::closeWithin(qint64 ms)
+{
+    // The events handled during a drain may close the port again: the drain's own close ends it.
+    if (m_drain != nullptr) {
+        m_drain->limit(ms);
         return;
+    }
+    m_reconnectTimer.stop();
     m_dropped = 0;
-    m_readPause.stop();
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
-            m_draining = true;
-            m_dropped = drainBeforeClose(m_port, m_openBaud, m_openBitsPerByte);
-            m_draining = false;
+            PortDrain drain(m_port);
+            if (ms >= 0)
+                drain.limit(ms);
+            m_drain = &drain;
+            // Reading goes on meanwhile: the window shows what comes while the port closes.
+            m_dropped = drain.run();
             // Bytes that came during a trickle's rest still wait in the kernel: show them too.
             m_port.resting = false;
             if (!m_port.waitForReadyRead(0) && m_port.error() == QSerialPort::TimeoutError)
                 m_port.clearError();
             m_readPause.stop();
             m_salvaged += m_port.readAll();
+            m_drain = nullptr;
         }
         m_port.close();
     }
+    m_readPause.stop();
     m_lock.release();
     m_port.clearError();
     m_failed = false;
@@ -187,10 +203,13 @@ void SerialPortControl::setOutput(QByteArrayView bytes)
 {
     if (!portOpen())
         throw Failure(QStringLiteral("The port is not open"));
-    if (m_draining)
+    // Typing during a drain goes out behind the rest; once the rest is dropped, nothing does.
+    if (m_drain != nullptr && !m_drain->isWaiting())
         throw Failure(QStringLiteral("The port is closing"));
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         throw Failure(m_port.errorString());
+    if (m_drain != nullptr)
+        m_drain->added(bytes.size());
 }
 
 QByteArray SerialPortControl::input()
