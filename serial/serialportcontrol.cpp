@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -161,6 +162,7 @@ void SerialPortControl::closeWithin(qint64 ms)
             if (ms >= 0)
                 drain.limit(ms);
             m_drain = &drain;
+            const auto drained = qScopeGuard([this] { m_drain = nullptr; });
             // Reading goes on meanwhile: the window shows what comes while the port closes.
             m_dropped = drain.run();
             // Bytes that came during a trickle's rest still wait in the kernel: show them too.
@@ -169,7 +171,6 @@ void SerialPortControl::closeWithin(qint64 ms)
                 m_port.clearError();
             m_readPause.stop();
             m_salvaged += m_port.readAll();
-            m_drain = nullptr;
         }
         m_port.close();
     }
