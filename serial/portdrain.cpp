@@ -43,73 +43,85 @@ bool PortDrain::failed() const
            error == QSerialPort::ResourceError;
 }
 
-void PortDrain::wake()
-{
-    m_woken = true;
-    if (m_loop != nullptr)
-        m_loop->quit();
-}
-
 void PortDrain::limit(qint64 ms)
 {
     const QDeadlineTimer wanted(qMax<qint64>(0, ms));
     if (wanted < m_budget)
         m_budget = wanted;
-    wake();
+    if (m_loop != nullptr)
+        step();
 }
 
-qint64 PortDrain::run()
+// Runs on every sign of the device (and on a tick, as the kernel says nothing when its queue
+// empties), also while a modal window has an event loop of its own above the drain's: the rest
+// is dropped in time even then, and the close follows once that window is closed.
+void PortDrain::step()
 {
-    QEventLoop loop;
-    QObject::connect(&m_port, &QSerialPort::bytesWritten, &loop, [this] { wake(); });
-    QObject::connect(&m_port, &QSerialPort::errorOccurred, &loop, [this] { wake(); });
-    QTimer tick;
-    tick.setInterval(KernelQueuePollMs);
-    QObject::connect(&tick, &QTimer::timeout, &loop, [this] { wake(); });
-    tick.start();
-    m_loop = &loop;
-    bool loopRuns = true;
-    m_sinceLeft.start();
-    m_last = pending();
-    for (;;) {
-        const qint64 now = pending();
-        if (now < m_last)
-            m_sinceLeft.restart();
-        m_last = now;
-        const DrainStep step =
-            failed() ? DrainStep::DropRest
-                     : nextDrainStep(now, m_sinceLeft.elapsed(), m_budget.remainingTime());
-        if (step != DrainStep::Wait)
-            break;
-        if (loopRuns) {
-            m_woken = false;
-            loop.exec();
-            // A loop that returns unwoken was told to end: the program quits, and from now on
-            // every event loop returns at once. Wait a moment more, without one.
-            if (!m_woken) {
-                loopRuns = false;
-                limit(QuitDrainMs);
-            }
-        } else if (m_port.bytesToWrite() > 0) {
-            m_port.waitForBytesWritten(KernelQueuePollMs);
-        } else {
-            QThread::msleep(KernelQueuePollMs);
-        }
-    }
-    m_loop = nullptr;
+    if (!m_waiting)
+        return;
+    const qint64 now = pending();
+    if (now < m_last)
+        m_sinceLeft.restart();
+    m_last = now;
+    const DrainStep next =
+        failed() ? DrainStep::DropRest
+                 : nextDrainStep(now, m_sinceLeft.elapsed(), m_budget.remainingTime());
+    if (next == DrainStep::Wait)
+        return;
     m_waiting = false;
     if (m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError(); // a blocking wait that saw nothing leave: no fault of the device
-    const qint64 dropped = pending();
-    if (dropped > 0) {
+    if (next == DrainStep::DropRest) {
+        m_dropped = now;
         // Throw away what is left, so that the close itself does not wait for it. Only a queue
         // the kernel counts is flushed: on a pty that would also discard what the far end
         // already has waiting to be read.
         m_port.clear(QSerialPort::Output);
         if (kernelQueued(m_fd) > 0)
             ::tcflush(m_fd, TCOFLUSH);
-        return dropped;
+    } else {
+        ::tcdrain(m_fd);
     }
-    ::tcdrain(m_fd);
-    return 0;
+    if (m_loop != nullptr) {
+        m_ended = true;
+        m_loop->quit();
+    }
+}
+
+qint64 PortDrain::run()
+{
+    QEventLoop loop;
+    QObject::connect(&m_port, &QSerialPort::bytesWritten, &loop, [this] { step(); });
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &loop, [this] { step(); });
+    QTimer tick;
+    tick.setInterval(KernelQueuePollMs);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [this] { step(); });
+    m_sinceLeft.start();
+    m_last = pending();
+    step();
+    if (m_waiting)
+        tick.start();
+    m_loop = &loop;
+    bool loopRuns = true;
+    while (m_waiting) {
+        if (loopRuns) {
+            m_ended = false;
+            loop.exec();
+            // A loop that returns with the drain still waiting was told to end: the program
+            // quits, and from now on every event loop returns at once. Wait a moment more,
+            // without one.
+            if (!m_ended) {
+                loopRuns = false;
+                limit(QuitDrainMs);
+            }
+        } else {
+            if (m_port.bytesToWrite() > 0)
+                m_port.waitForBytesWritten(KernelQueuePollMs);
+            else
+                QThread::msleep(KernelQueuePollMs);
+            step();
+        }
+    }
+    m_loop = nullptr;
+    return m_dropped;
 }

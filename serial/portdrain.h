@@ -35,7 +35,7 @@ public:
     // Waits, then drops what the device did not take; returns the bytes dropped (0: all went).
     qint64 run();
     // The wait ends within ms from now (0: at once); a limit later than one already set is no
-    // limit. Works from the events handled during the wait.
+    // limit. Also from the events handled during the wait.
     void limit(qint64 ms);
     // Bytes queued during the wait: not a sign that the device took any.
     void added(qint64 bytes) { m_last += bytes; }
@@ -45,14 +45,15 @@ public:
 private:
     qint64 pending() const;
     bool failed() const;
-    void wake();
+    void step();
 
     QSerialPort &m_port;
     int m_fd;
     QDeadlineTimer m_budget{QDeadlineTimer::Forever};
     QElapsedTimer m_sinceLeft;
     qint64 m_last = 0;
+    qint64 m_dropped = 0;
     QEventLoop *m_loop = nullptr;
-    bool m_woken = false;
+    bool m_ended = false; // the drain ended the loop, not the program's quit
     bool m_waiting = true;
 };

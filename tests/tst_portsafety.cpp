@@ -284,12 +284,15 @@ private slots:
         QTest::addColumn<QString>("readRate");
         QTest::addColumn<bool>("peerStops");
         QTest::addColumn<bool>("peerSpoke"); // the line went quiet after a few bytes came in
+        QTest::addColumn<bool>("modal");     // a modal window's loop runs above the wait for 1.5 s
         QTest::newRow("slow reader gets everything") << (256 << 10) << "115200,n,8,2"
-                                                     << "65536" << false << false;
+                                                     << "65536" << false << false << false;
         QTest::newRow("slow reader, after bytes came") << (256 << 10) << "115200,n,8,2"
-                                                       << "65536" << false << true;
+                                                       << "65536" << false << true << false;
         QTest::newRow("reader stops: the rest is counted") << (256 << 10) << "4000000,n,8,2"
-                                                           << "" << true << false;
+                                                           << "" << true << false << false;
+        QTest::newRow("reader stops under a modal window") << (256 << 10) << "115200,n,8,2"
+                                                           << "" << true << false << true;
     }
     void closeDrains()
     {
@@ -298,6 +301,7 @@ private slots:
         QFETCH(QString, readRate);
         QFETCH(bool, peerStops);
         QFETCH(bool, peerSpoke);
+        QFETCH(bool, modal);
         QTemporaryDir dir;
         const QString record = dir.filePath("peer.rec");
         QStringList arguments{"--record", record};
@@ -322,6 +326,16 @@ private slots:
         control.setOutput(data);
         if (peerStops)
             ::kill(pid_t(peer.process().processId()), SIGSTOP);
+        // The rest is dropped in time even while another loop runs above the wait.
+        qint64 queuedUnderModal = -1;
+        if (modal) {
+            QTimer::singleShot(100, &control, [&control, &queuedUnderModal] {
+                QEventLoop window;
+                QTimer::singleShot(1500, &window, &QEventLoop::quit);
+                window.exec();
+                queuedUnderModal = control.bytesToWrite();
+            });
+        }
         QElapsedTimer clock;
         clock.start();
         control.setPortOpen(false);
@@ -329,6 +343,7 @@ private slots:
         if (peerStops)
             ::kill(pid_t(peer.process().processId()), SIGCONT);
         QVERIFY(!control.portOpen());
+        QCOMPARE(queuedUnderModal, modal ? 0 : -1);
         qInfo("close took %lld ms, dropped %lld of %d bytes", took, control.droppedOnClose(),
               bytes);
         QCOMPARE(control.droppedOnClose() > 0, peerStops);
