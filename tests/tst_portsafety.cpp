@@ -515,9 +515,19 @@ private slots:
             QStringLiteral("bash --norc --noprofile -ic 'QT_QPA_PLATFORM=offscreen "
                            "QUORLINE_COM1=%1 %2 --check-install & wait $!; echo status=$?; exit'")
                 .arg(com1, QStringLiteral(QUORLINE_PATH));
+        // The program lists and tries the machine's serial devices (the console among them):
+        // a mount namespace of the test's own hides them.
+        QProcess hidden;
+        hidden.start(QStringLiteral("unshare"),
+                     {"-m", "sh", "-c", "mount -t tmpfs none /sys/class/tty"});
+        if (!hidden.waitForFinished(10000) || hidden.exitCode() != 0)
+            QSKIP("the machine's serial devices cannot be hidden (no mount namespace)");
         QProcess script;
         script.setStandardInputFile(QProcess::nullDevice());
-        script.start(QStringLiteral("script"), {"-qec", shell, "/dev/null"});
+        script.start(QStringLiteral("unshare"),
+                     {"-m", "sh", "-c",
+                      "mount -t tmpfs none /sys/class/tty && exec script -qec \"$0\" /dev/null",
+                      shell});
         const bool ended = script.waitForFinished(30000);
         const QByteArray output = script.readAll();
         QVERIFY2(ended, output.constData());
