@@ -38,7 +38,8 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
-    // The program quits on a signal or when its display goes: close the port as Close Port does.
+    // The program quits on a signal or when its display goes: close the port as Close Port does,
+    // but without waiting long for a slow device.
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { closeWithin(QuitDrainMs); });
 }

@@ -48,8 +48,8 @@ public:
     // A close waits while the device takes what is queued, handling events meanwhile; asked to
     // close again during that wait, it drops what is left at once.
     void setPortOpen(bool open);
-    // Closes as setPortOpen(false) does, but waits at most ms for the device; a close under way
-    // is cut to that and ends when its own wait does.
+    // Closes as setPortOpen(false) does, but waits at most ms for the device (no limit when ms
+    // is negative); a close under way is cut to that, and ends when its own wait does.
     void closeWithin(qint64 ms);
     // The port drains before it closes: it still reads open, and takes more output.
     bool isClosing() const { return m_drain != nullptr; }
