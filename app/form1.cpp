@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/quitsignals.h"
 #include "base/failure.h"
 #include "widgets/messagebox.h"
 
@@ -59,13 +60,16 @@ Form1::~Form1() = default;
 void Form1::closeEvent(QCloseEvent *event)
 {
     m_closing = true;
-    // The port closes with the window, sending what is queued first, as Close Port does.
+    // A quit on a signal (a logout, kill) must end without a word from the window.
+    const bool quiet = quittingOnSignal();
+    // The port closes with the window, sending what is queued first, as Close Port does; but a
+    // closing window waits only a moment for a slow device. A Close Port under way is cut short.
     try {
-        MSComm1->setPortOpen(false);
-        if (const QString note = MSComm1->closeNote(); !note.isEmpty())
-            showMessage(this, note);
+        MSComm1->closeWithin(QuitDrainMs);
+        tellCloseNote(!quiet);
     } catch (const std::exception &failure) {
-        showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
+        if (!quiet)
+            showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
     }
     QMainWindow::closeEvent(event);
 }

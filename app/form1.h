@@ -33,7 +33,7 @@ class SerialPortControl;
 // header, one file per concern:
 //   form1.cpp           controls, menu, wiring; ClearScreen and the check boxes
 //   form1_startup.cpp   Form_Load (the port list, the lists, caption, ControlNames)
-//   form1_portopen.cpp  btnOpen_clicked, btnClose_clicked
+//   form1_portopen.cpp  btnOpen_clicked, btnClose_clicked (and how a closing port shows)
 //   form1_portlist.cpp  cboPort_DropDown (the list follows devices that come and go)
 //   form1_receive.cpp   MSComm1_OnComm
 //   form1_keypress.cpp  Text1_KeyPress
@@ -153,6 +153,8 @@ private:
             logBytesNow(direction, bytes);
     }
     void logBytesNow(LogDirection direction, QByteArrayView bytes);
+    void showClosing(bool closing);
+    void tellCloseNote(bool inBox);
 
     // The notation of every byte, built from ControlNames when first needed.
     NotationTable m_notation;

@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QPushButton>
 
+#include <cstdio>
+
 void Form1::btnOpen_clicked()
 {
     try {
@@ -37,15 +39,46 @@ void Form1::btnOpen_clicked()
 void Form1::btnClose_clicked()
 {
     try {
+        // A click while the port drains drops what is left; the first click's call ends the close.
+        if (MSComm1->isClosing()) {
+            MSComm1->setPortOpen(false);
+            return;
+        }
+        showClosing(true);
         MSComm1->setPortOpen(false);
         RawLog->flush();
         StampedLog->flush();
+        showClosing(false);
         btnClose->setEnabled(false);
         btnOpen->setEnabled(true);
-        // The port is closed either way; the user thinks the dropped bytes were sent.
-        if (const QString note = MSComm1->closeNote(); !note.isEmpty())
-            showMessage(this, note);
+        // The port is closed either way; the user thinks the dropped bytes were sent. A window
+        // that closed during the drain can no longer say so in a box.
+        tellCloseNote(!isClosing());
     } catch (const std::exception &failure) {
+        showClosing(false);
         showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
     }
+}
+
+// While the port drains the window stays as it is; the button and the pointer say it is closing.
+void Form1::showClosing(bool closing)
+{
+    btnClose->setToolTip(closing ? QStringLiteral("Closing: the device is taking what was sent. "
+                                                  "Click again to drop the rest.")
+                                 : QString());
+    if (closing)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void Form1::tellCloseNote(bool inBox)
+{
+    const QString note = MSComm1->closeNote();
+    if (note.isEmpty())
+        return;
+    if (inBox)
+        showMessage(this, note);
+    else
+        std::fprintf(stderr, "quorline: %s\n", qPrintable(note));
 }

@@ -11,6 +11,7 @@
 namespace {
 
 int wakeFds[2] = {-1, -1};
+bool signalled = false;
 
 // Only what is safe in a signal handler: one byte down the pipe.
 void onSignal(int)
@@ -31,6 +32,8 @@ void quitOnSignals()
         char bytes[16];
         while (::read(wakeFds[0], bytes, sizeof bytes) > 0) {
         }
+        // Qt closes the windows first, as the user would: their close must not ask anything.
+        signalled = true;
         QCoreApplication::quit();
     });
     struct sigaction action
@@ -41,4 +44,9 @@ void quitOnSignals()
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGHUP, SIGINT})
         ::sigaction(signal, &action, nullptr);
+}
+
+bool quittingOnSignal()
+{
+    return signalled;
 }

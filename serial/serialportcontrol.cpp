@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -45,9 +46,10 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     }
     connect(&m_pulseEnd, &QTimer::timeout, this, &SerialPortControl::pulseEnded);
     connect(&m_breakEnd, &QTimer::timeout, this, &SerialPortControl::breakEnded);
-    // The program quits on a signal or when its display goes: close the port as Close Port does.
+    // The program quits on a signal or when its display goes: close the port as Close Port does,
+    // but without waiting long for a slow device.
     if (auto *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &SerialPortControl::close);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { closeWithin(QuitDrainMs); });
 }
 
 // No drain here: events must not run while the window that owns us is being taken apart.
@@ -117,8 +119,6 @@ void SerialPortControl::open()
     m_port.setStopBits(m_settings.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_lastError.clear();
-    m_openBaud = m_settings.baudRate;
-    m_openBitsPerByte = bitsPerByte();
     m_port.resting = false; // a new open makes a new notifier, awake
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString why = m_port.errorString();
@@ -156,18 +156,33 @@ void SerialPortControl::open()
 
 void SerialPortControl::close()
 {
-    // A close reached from the events that run during a drain is left to the drain's own close.
-    if (m_draining)
+    // Asked again while the close waits (a second Close Port): what is left is dropped now.
+    if (m_drain != nullptr)
+        m_drain->limit(0);
+    else
+        closeWithin(-1);
+}
+
+void SerialPortControl::closeWithin(qint64 ms)
+{
+    // The events handled during a drain may close the port again: the drain's own close ends it.
+    if (m_drain != nullptr) {
+        m_drain->limit(ms);
         return;
+    }
+    m_reconnectTimer.stop();
     m_dropped = 0;
-    m_readPause.stop();
     endLineControl();
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
-            m_draining = true;
-            m_dropped = drainBeforeClose(m_port, m_openBaud, m_openBitsPerByte);
-            m_draining = false;
+            PortDrain drain(m_port);
+            if (ms >= 0)
+                drain.limit(ms);
+            m_drain = &drain;
+            const auto drained = qScopeGuard([this] { m_drain = nullptr; });
+            // Reading goes on meanwhile: the window shows what comes while the port closes.
+            m_dropped = drain.run();
             // Bytes that came during a trickle's rest still wait in the kernel: show them too.
             m_port.resting = false;
             if (!m_port.waitForReadyRead(0) && m_port.error() == QSerialPort::TimeoutError)
@@ -177,6 +192,7 @@ void SerialPortControl::close()
         }
         m_port.close();
     }
+    m_readPause.stop();
     m_lock.release();
     m_port.clearError();
     m_failed = false;
@@ -184,13 +200,6 @@ void SerialPortControl::close()
     emit lineStateChanged();
     if (!m_salvaged.isEmpty())
         emit OnComm();
-}
-
-int SerialPortControl::bitsPerByte() const
-{
-    const int parity = m_settings.parity == QSerialPort::NoParity ? 0 : 1;
-    const int stop = m_settings.stopBits == QSerialPort::OneStop ? 1 : 2;
-    return 1 + int(m_settings.dataBits) + parity + stop;
 }
 
 QString SerialPortControl::closeNote() const
@@ -207,10 +216,13 @@ void SerialPortControl::setOutput(QByteArrayView bytes)
 {
     if (!portOpen())
         throw Failure(QStringLiteral("The port is not open"));
-    if (m_draining)
+    // Typing during a drain goes out behind the rest; once the rest is dropped, nothing does.
+    if (m_drain != nullptr && !m_drain->isWaiting())
         throw Failure(QStringLiteral("The port is closing"));
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         throw Failure(m_port.errorString());
+    if (m_drain != nullptr)
+        m_drain->added(bytes.size());
 }
 
 QByteArray SerialPortControl::input()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/portdrain.h"
 #include "serial/portlock.h"
 #include "serial/portmap.h"
 
@@ -44,7 +45,14 @@ public:
     void setCommPort(int number);
 
     bool portOpen() const { return m_port.isOpen() && !m_failed; }
+    // A close waits while the device takes what is queued, handling events meanwhile; asked to
+    // close again during that wait, it drops what is left at once.
     void setPortOpen(bool open);
+    // Closes as setPortOpen(false) does, but waits at most ms for the device (no limit when ms
+    // is negative); a close under way is cut to that, and ends when its own wait does.
+    void closeWithin(qint64 ms);
+    // The port drains before it closes: it still reads open, and takes more output.
+    bool isClosing() const { return m_drain != nullptr; }
 
     QString settings() const { return m_settingsText; }
     void setSettings(const QString &text);
@@ -106,7 +114,6 @@ private:
     void endLineControl();
     void pulseEnded();
     void breakEnded();
-    int bitsPerByte() const;
 
     // QSerialPort wakes its read notifier whenever its buffer is read empty; between the batches
     // of a trickle the notifier must rest, or each batch costs the event loop two more wake-ups.
@@ -143,7 +150,5 @@ private:
     QTimer m_pulseEnd;
     QTimer m_breakEnd;
     qint64 m_dropped = 0;
-    bool m_draining = false;
-    qint64 m_openBaud = 0;
-    int m_openBitsPerByte = 10;
+    PortDrain *m_drain = nullptr; // while a close waits for the device
 };

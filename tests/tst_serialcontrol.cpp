@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "serial/deviceguard.h"
+#include "serial/portdrain.h"
 #include "serial/serialportcontrol.h"
 #include "support/controls.h"
 #include "support/files.h"
@@ -29,6 +30,8 @@ double cpuSeconds()
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(DrainStep)
 
 class TestSerialControl : public QObject
 {
@@ -127,6 +130,36 @@ private slots:
         QTest::qWait(15);
         control.setPortOpen(false);
         QCOMPARE(received, QByteArray(64, 'a') + "0123456789");
+    }
+
+    // What a close does next: it waits only while the device takes bytes, and within its time.
+    void nextDrainStep_data()
+    {
+        QTest::addColumn<qint64>("pending");
+        QTest::addColumn<qint64>("sinceLastLeft");
+        QTest::addColumn<qint64>("budgetLeft"); // -1: no limit
+        QTest::addColumn<DrainStep>("step");
+        QTest::newRow("all gone") << qint64(0) << qint64(0) << qint64(-1) << DrainStep::Done;
+        QTest::newRow("all gone, however late")
+            << qint64(0) << qint64(5000) << qint64(0) << DrainStep::Done;
+        QTest::newRow("a byte just left")
+            << qint64(2 << 20) << qint64(0) << qint64(-1) << DrainStep::Wait;
+        QTest::newRow("quiet for just under a second")
+            << qint64(1) << qint64(999) << qint64(-1) << DrainStep::Wait;
+        QTest::newRow("quiet for a second: the device takes nothing")
+            << qint64(1) << qint64(1000) << qint64(-1) << DrainStep::DropRest;
+        QTest::newRow("a slow device within the quit's time")
+            << qint64(4096) << qint64(200) << qint64(1) << DrainStep::Wait;
+        QTest::newRow("closed again, or the quit's time is spent")
+            << qint64(4096) << qint64(0) << qint64(0) << DrainStep::DropRest;
+    }
+    void nextDrainStep()
+    {
+        QFETCH(qint64, pending);
+        QFETCH(qint64, sinceLastLeft);
+        QFETCH(qint64, budgetLeft);
+        QFETCH(DrainStep, step);
+        QCOMPARE(::nextDrainStep(pending, sinceLastLeft, budgetLeft), step);
     }
 
     void refusals_data()
