@@ -36,7 +36,7 @@ bool isBreak(char c)
     return c == '\r' || c == '\n';
 }
 
-qsizetype lineBreaks(const QByteArray &text)
+qsizetype lineBreaks(QByteArrayView text)
 {
     qsizetype count = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -51,7 +51,7 @@ qsizetype lineBreaks(const QByteArray &text)
 void checkModel(const ScreenModel &model, const QByteArray &reference,
                 const ScreenModel::Advances &advances, qint32 tabStop, qint64 width)
 {
-    const QByteArray &text = model.bytes();
+    const QByteArrayView text = model.bytes();
     FUZZ_CHECK(text == reference);
     FUZZ_CHECK(model.length() == text.size());
 
