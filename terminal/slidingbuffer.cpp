@@ -93,12 +93,12 @@ void SlidingBuffer::setExpected(qint64 bytes)
     m_expected = std::max<qint64>(bytes, 1);
     if (m_base)
         return; // the blocks in use keep their size
-    // A few hundred blocks at most, so that the mappings stay few; never less than a page.
+    // A few hundred blocks at most, so that the mappings stay few.
     const qint64 page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
-    qint64 block = 64 * 1024;
-    while (block < m_expected / 512 && block < 16 * 1024 * 1024)
+    qint64 block = page;
+    while (block < m_expected / 256 && block < 16 * 1024 * 1024)
         block *= 2;
-    m_block = roundUp(block, page);
+    m_block = block;
 }
 
 void SlidingBuffer::release()

@@ -75,7 +75,7 @@ private:
     qint64 m_begin = 0;
     qint64 m_end = 0;
     qint64 m_committed = 0; // end of the usable blocks, block-aligned
-    qint64 m_block = 64 * 1024;
+    qint64 m_block = 4096;
     qint64 m_expected = 64 * 1024 * 1024;
     bool m_heap = false;
 };
