@@ -34,6 +34,24 @@ bool failing()
     return testFailure;
 }
 
+// Address space for bytes, aligned to 2 MiB so that moving a block moves whole page-table
+// entries of the level above pages; null when refused.
+char *mapReservation(qint64 bytes)
+{
+    constexpr qint64 Align = 2 * 1024 * 1024;
+    void *p = failing() ? MAP_FAILED
+                        : mmap(nullptr, size_t(bytes + Align), PROT_NONE, ReserveFlags, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    auto *start = static_cast<char *>(p);
+    char *aligned = start + (Align - qint64(reinterpret_cast<quintptr>(start) % Align)) % Align;
+    if (aligned > start)
+        munmap(start, size_t(aligned - start));
+    if (start + Align > aligned)
+        munmap(aligned + bytes, size_t(start + Align - aligned));
+    return aligned;
+}
+
 } // namespace
 
 void SlidingBuffer::setTestReservation(qint64 bytes)
@@ -214,10 +232,10 @@ bool SlidingBuffer::moveBlock(char *from, char *to) const
 
 bool SlidingBuffer::reserve(qint64 bytes)
 {
-    void *p = failing() ? MAP_FAILED : mmap(nullptr, size_t(bytes), PROT_NONE, ReserveFlags, -1, 0);
-    if (p == MAP_FAILED)
+    char *p = mapReservation(bytes);
+    if (!p)
         return false;
-    m_base = static_cast<char *>(p);
+    m_base = p;
     m_reserved = bytes;
     m_first = m_begin = m_end = m_committed = 0;
     return true;
@@ -281,13 +299,11 @@ bool SlidingBuffer::relocate(qint64 count)
     const qint64 newReserved =
         inPlace ? m_reserved : roundUp(std::max(2 * m_reserved, 8 * needed), m_block);
     if (!inPlace) {
-        void *p = failing() ? MAP_FAILED
-                            : mmap(nullptr, size_t(newReserved), PROT_NONE, ReserveFlags, -1, 0);
-        if (p == MAP_FAILED) {
+        to = mapReservation(newReserved);
+        if (!to) {
             toHeap("mmap");
             return false;
         }
-        to = static_cast<char *>(p);
     }
     // In order from the front: a block moved into a place that overlaps the old range only
     // lands where a block already left.
