@@ -114,7 +114,7 @@ void resetPeak()
 int benchLongLine(qint64 megabytes, int baud)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("line.txt"));
+    QString path = dir.filePath(QStringLiteral("line.txt"));
     {
         // A sparse file: NUL bytes without a line end, made at once and read from memory.
         QFile file(path);
@@ -129,7 +129,7 @@ int benchLongLine(qint64 megabytes, int baud)
     window.MSComm1->setCommPort(1);
     window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
     window.MSComm1->setPortOpen(true);
-    window.CommonDialog1->setChooser([&path](QWidget *, const QString &) { return path; });
+    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
     QTimer answerer;
     answerConfirmations(answerer, window);
 

@@ -111,3 +111,22 @@ qsizetype findBytes(QByteArrayView haystack, QByteArrayView needle, qsizetype fr
     return findFolded(reinterpret_cast<const uchar *>(haystack.data()), haystack.size(),
                       reinterpret_cast<const uchar *>(needle.data()), n, from, backward);
 }
+
+qsizetype findFrom(qint64 lastMatch, qsizetype textSize, qsizetype selectionStart,
+                   qsizetype selectionEnd, bool backward)
+{
+    const bool resume = lastMatch >= 0 && lastMatch < textSize;
+    if (backward)
+        return resume ? qsizetype(lastMatch) - 1 : selectionStart - 1;
+    return resume ? qsizetype(lastMatch) + 1 : selectionEnd;
+}
+
+FoundAt findWrapping(QByteArrayView haystack, QByteArrayView needle, qsizetype from, bool backward,
+                     bool matchCase)
+{
+    if (const qsizetype at = findBytes(haystack, needle, from, backward, matchCase); at >= 0)
+        return {at, false};
+    const qsizetype at =
+        findBytes(haystack, needle, backward ? haystack.size() : 0, backward, matchCase);
+    return {at, at >= 0};
+}

@@ -49,6 +49,8 @@ private slots:
     void find();
     void findInLargeText_data();
     void findInLargeText();
+    void findNextPlace_data();
+    void findNextPlace();
     void save_data();
     void save();
 };
@@ -282,6 +284,49 @@ void TestScreenKeeping::findInLargeText()
     QFETCH(bool, backward);
     QFETCH(int, expected);
     QCOMPARE(findBytes(text, needle, backward ? text.size() : 0, backward, false), expected);
+}
+
+void TestScreenKeeping::findNextPlace_data()
+{
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<qint64>("lastMatch");
+    QTest::addColumn<int>("selectionStart");
+    QTest::addColumn<int>("selectionEnd");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<bool>("wrapped");
+    // Searched in "ab ab ab": matches at 0, 3 and 6.
+    QTest::newRow("on past the last match")
+        << QByteArray("ab") << 3LL << 0 << 0 << false << 6 << false;
+    QTest::newRow("back before the last match")
+        << QByteArray("ab") << 3LL << 0 << 0 << true << 0 << false;
+    QTest::newRow("no last match: from the selection's end")
+        << QByteArray("ab") << -1LL << 1 << 4 << false << 6 << false;
+    QTest::newRow("no last match, backward: before the selection")
+        << QByteArray("ab") << -1LL << 3 << 5 << true << 0 << false;
+    QTest::newRow("last match past the end: from the selection")
+        << QByteArray("ab") << 100LL << 0 << 0 << false << 0 << false;
+    QTest::newRow("wraps to the start") << QByteArray("ab") << 6LL << 0 << 0 << false << 0 << true;
+    QTest::newRow("wraps to the end") << QByteArray("ab") << 0LL << 0 << 0 << true << 6 << true;
+    QTest::newRow("nowhere") << QByteArray("ba") << 3LL << 0 << 0 << false << -1 << false;
+}
+
+// Catches Find Next that resumes from a place no longer in the text, repeats the match it stands
+// on, or does not say that it went round.
+void TestScreenKeeping::findNextPlace()
+{
+    QFETCH(QByteArray, needle);
+    QFETCH(qint64, lastMatch);
+    QFETCH(int, selectionStart);
+    QFETCH(int, selectionEnd);
+    QFETCH(bool, backward);
+    QFETCH(int, at);
+    QFETCH(bool, wrapped);
+    const QByteArray text("ab ab ab");
+    const qsizetype from = findFrom(lastMatch, text.size(), selectionStart, selectionEnd, backward);
+    const FoundAt found = findWrapping(text, needle, from, backward, true);
+    QCOMPARE(found.at, at);
+    QCOMPARE(found.wrapped, wrapped);
 }
 
 void TestScreenKeeping::save_data()

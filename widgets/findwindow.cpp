@@ -75,20 +75,12 @@ void FindWindow::find(bool backward)
         result->setText(tr("Not found."));
         return;
     }
-    const qint64 last = m_lastStart - m_screen->droppedTotal();
-    const bool resume = m_lastStart >= 0 && m_lastRewrites == m_screen->rewrites() && last >= 0 &&
-                        last < haystack.size();
-    qsizetype from = 0;
-    if (backward)
-        from = resume ? last - 1 : m_screen->selectionStart() - 1;
-    else
-        from = resume ? last + 1 : m_screen->selectionEnd();
-    qsizetype at = findBytes(haystack, needle, from, backward, exact);
-    bool wrapped = false;
-    if (at < 0) {
-        at = findBytes(haystack, needle, backward ? haystack.size() : 0, backward, exact);
-        wrapped = at >= 0;
-    }
+    const qint64 last = m_lastStart >= 0 && m_lastRewrites == m_screen->rewrites()
+                            ? m_lastStart - m_screen->droppedTotal()
+                            : -1;
+    const qsizetype from = findFrom(last, haystack.size(), m_screen->selectionStart(),
+                                    m_screen->selectionEnd(), backward);
+    const auto [at, wrapped] = findWrapping(haystack, needle, from, backward, exact);
     if (at < 0) {
         result->setText(tr("Not found."));
         return;
