@@ -70,7 +70,7 @@ SlidingBuffer::~SlidingBuffer()
 }
 
 SlidingBuffer::SlidingBuffer(const SlidingBuffer &other)
-    : m_block(other.m_block), m_expected(other.m_expected)
+    : m_block(other.m_block), m_moveBelow(other.m_moveBelow), m_expected(other.m_expected)
 {
     append(other.data(), other.size());
 }
@@ -100,6 +100,7 @@ SlidingBuffer &SlidingBuffer::operator=(SlidingBuffer &&other) noexcept
         m_end = std::exchange(other.m_end, 0);
         m_committed = std::exchange(other.m_committed, 0);
         m_block = other.m_block;
+        m_moveBelow = other.m_moveBelow;
         m_expected = other.m_expected;
         m_heap = std::exchange(other.m_heap, false);
     }
@@ -111,12 +112,14 @@ void SlidingBuffer::setExpected(qint64 bytes)
     m_expected = std::max<qint64>(bytes, 1);
     if (m_base)
         return; // the blocks in use keep their size
-    // A few hundred blocks at most, so that the mappings stay few.
+    // Some tens of blocks, so that a trim or a move back to the front takes few calls; pages
+    // under a test's small reservation.
     const qint64 page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
-    qint64 block = page;
-    while (block < m_expected / 256 && block < 16 * 1024 * 1024)
+    qint64 block = testReservation > 0 ? page : std::max<qint64>(page, 64 * 1024);
+    while (testReservation == 0 && block < m_expected / 64 && block < 4 * 1024 * 1024)
         block *= 2;
     m_block = block;
+    m_moveBelow = testReservation > 0 ? 0 : 1024 * 1024;
 }
 
 void SlidingBuffer::release()
@@ -176,6 +179,14 @@ void SlidingBuffer::dropFront(qint64 count, qint64 spareAllowance)
     if (m_heap) {
         std::memmove(m_base, m_base + count, size_t(size() - count));
         m_end -= count;
+        return;
+    }
+    const qint64 kept = size() - count;
+    if (kept <= m_moveBelow) {
+        // A small rest costs less to move than the calls that would remap around it.
+        std::memmove(m_base + m_first, data() + count, size_t(kept));
+        m_begin = m_first;
+        m_end = m_first + kept;
         return;
     }
     m_begin += count;
@@ -261,8 +272,10 @@ void SlidingBuffer::makeRoom(qint64 count)
     }
     if (!m_base) {
         const qint64 test = testReservation;
-        const qint64 bytes =
-            roundUp(test > 0 ? test : std::max(8 * m_expected, 8 * needed) + 8 * m_block, m_block);
+        // Address space is cheap: a small screen gets room for long before its first move.
+        const qint64 wanted =
+            std::max<qint64>(std::max(8 * m_expected, 8 * needed) + 8 * m_block, 256 * 1024 * 1024);
+        const qint64 bytes = roundUp(test > 0 ? test : wanted, m_block);
         if (!reserve(std::max(bytes, 4 * m_block))) {
             toHeap("mmap");
             makeRoom(count);

@@ -10,7 +10,8 @@
 // get, in blocks: it grows at the end, whole blocks that fall off the front are moved by mremap
 // (page tables, not bytes) to serve again at the end, and when the end of the reservation comes
 // near, the live blocks are moved back to its front the same way. Where the reservation cannot be
-// had, a plain heap buffer takes over, whose front is dropped by moving the rest.
+// had, a plain heap buffer takes over, whose front is dropped by moving the rest. A rest of at
+// most 1 MiB is moved too: that costs less than the calls.
 class SlidingBuffer
 {
 public:
@@ -76,6 +77,7 @@ private:
     qint64 m_end = 0;
     qint64 m_committed = 0; // end of the usable blocks, block-aligned
     qint64 m_block = 4096;
+    qint64 m_moveBelow = 1024 * 1024; // a rest this small is moved, not remapped around
     qint64 m_expected = 64 * 1024 * 1024;
     bool m_heap = false;
 };

@@ -133,8 +133,10 @@ void TestScreenKeeping::trimAcrossTheWrap()
     QFETCH(int, piece);
     QFETCH(qint64, limit);
     QFETCH(QString, mapping);
-    // Blocks of a page at these limits: a reservation of 64 of them wraps every few limits.
-    SlidingBuffer::setTestReservation(mapping == "small" ? 64 * sysconf(_SC_PAGESIZE) : 0);
+    // A test reservation: blocks of a page, remapped round even a small rest; 64 of them wrap
+    // every few limits.
+    const bool small = mapping == "small" || mapping == "fails later";
+    SlidingBuffer::setTestReservation(small ? 64 * sysconf(_SC_PAGESIZE) : 0);
     SlidingBuffer::setTestMapFailure(mapping == "fails");
     QByteArray stream;
     for (int n = 0; stream.size() < 12 * limit; ++n)
