@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,8 @@ constexpr std::array<Kind, 256> kinds = makeKindTable();
 ScreenModel::ScreenModel()
 {
     m_advances.fill(Unit);
+    m_text.setExpected(m_limit);
+    m_rows.setExpected(m_limit);
     m_rows.append(LineFlag);
 }
 
@@ -53,15 +56,22 @@ void ScreenModel::setWrapWidth(qint64 wrapWidth)
 void ScreenModel::setLimit(qint64 bytes)
 {
     m_limit = bytes > 0 ? bytes : DefaultLimit;
+    m_text.setExpected(m_limit);
+    m_rows.setExpected(m_limit);
 }
 
-qsizetype ScreenModel::setBytes(const QByteArray &bytes)
+qsizetype ScreenModel::setBytes(QByteArrayView bytes)
 {
     if (bytes.isEmpty()) {
         clear();
         return 0;
     }
-    m_text = bytes;
+    if (holds(bytes)) {
+        const QByteArray copy = bytes.toByteArray();
+        return setBytes(copy);
+    }
+    m_text.resize(0);
+    m_text.append(bytes.data(), bytes.size());
     layoutAll();
     return trimIfOver(0);
 }
@@ -69,8 +79,8 @@ qsizetype ScreenModel::setBytes(const QByteArray &bytes)
 void ScreenModel::clear()
 {
     // Give the memory back: a cleared screen may have held a long session.
-    m_text = QByteArray();
-    m_rows = QList<qint64>();
+    m_text.clear();
+    m_rows.clear();
     layoutAll();
 }
 
@@ -78,32 +88,27 @@ qsizetype ScreenModel::append(QByteArrayView piece)
 {
     if (piece.isEmpty())
         return 0;
-    if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + m_text.size())
+    if (holds(piece))
         return insert(m_text.size(), piece);
-    // Trimming first keeps the text within the buffer the limit allows, so a long session
-    // never needs a second buffer of that size.
+    // Trimming first keeps the text within the memory the limit allows.
     const qsizetype dropped = trimIfOver(piece.size());
     const qsizetype len = m_text.size();
-    const qsizetype needed = len + piece.size();
-    if (needed > m_text.capacity()) {
-        const qsizetype grown = std::max<qsizetype>(needed, 2 * m_text.capacity());
-        m_text.reserve(std::min<qsizetype>(grown, std::max<qsizetype>(needed, m_limit)));
-    }
     // Appending changes no character already held, so every row but the last stays as it is;
     // only a final CR may still join an LF that arrives now.
     qsizetype firstRow = m_rows.size() - 1;
-    if (firstRow > 0 && rowStart(firstRow) == len && m_text[len - 1] == '\r')
+    if (firstRow > 0 && rowStart(firstRow) == len && m_text.data()[len - 1] == '\r')
         --firstRow;
-    const QList<qint64> tail = m_rows.mid(firstRow + 1);
+    const std::vector<qint64> tail(m_rows.cbegin() + firstRow + 1, m_rows.cend());
     const qsizetype lines = m_lineCount;
-    m_text.append(piece);
+    m_text.append(piece.data(), piece.size());
     try {
         relayout(firstRow, len + piece.size(), piece.size());
     } catch (...) {
         // Out of memory for the rows: the screen stays as it was, so that it can go on.
-        m_text.truncate(len);
+        m_text.resize(len);
         m_rows.resize(firstRow + 1);
-        m_rows.append(tail);
+        for (const qint64 e : tail)
+            m_rows.append(e);
         m_lineCount = lines;
         throw;
     }
@@ -116,16 +121,13 @@ qsizetype ScreenModel::insert(qsizetype pos, QByteArrayView piece)
         return 0;
     const qsizetype len = m_text.size();
     pos = std::clamp<qsizetype>(pos, 0, len);
-    if (piece.data() >= m_text.constData() && piece.data() < m_text.constData() + len) {
+    if (holds(piece)) {
         const QByteArray copy = piece.toByteArray();
         return insert(pos, copy);
     }
     // The row before the one holding the edit may take back a word, so it is laid out again too.
     const qsizetype firstRow = std::max<qsizetype>(rowOf(std::max<qsizetype>(pos - 1, 0)) - 1, 0);
-    if (pos == len)
-        m_text.append(piece);
-    else
-        m_text.insert(pos, piece);
+    m_text.insert(pos, piece.data(), piece.size());
     relayout(firstRow, pos + piece.size(), piece.size());
     return trimIfOver(0);
 }
@@ -140,6 +142,8 @@ void ScreenModel::remove(qsizetype pos, qsizetype count)
     const qsizetype firstRow = std::max<qsizetype>(rowOf(std::max<qsizetype>(pos - 1, 0)) - 1, 0);
     m_text.remove(pos, count);
     relayout(firstRow, pos, -count);
+    // A large cut leaves pages behind the end.
+    m_text.releaseSpare(trimStep());
 }
 
 qsizetype ScreenModel::rowContentEnd(qsizetype row) const
@@ -149,15 +153,16 @@ qsizetype ScreenModel::rowContentEnd(qsizetype row) const
     const qsizetype next = rowStart(row + 1);
     if (!rowStartsLine(row + 1))
         return next;
-    if (m_text[next - 1] == '\n' && next - 2 >= rowStart(row) && m_text[next - 2] == '\r')
+    const char *t = m_text.data();
+    if (t[next - 1] == '\n' && next - 2 >= rowStart(row) && t[next - 2] == '\r')
         return next - 2;
     return next - 1;
 }
 
 qsizetype ScreenModel::rowOf(qsizetype pos) const
 {
-    const auto it = std::upper_bound(m_rows.cbegin(), m_rows.cend(), pos,
-                                     [](qsizetype p, qint64 e) { return p < (e & OffsetMask); });
+    const auto it = std::upper_bound(m_rows.cbegin(), m_rows.cend(), qint64(pos) + m_origin,
+                                     [](qint64 p, qint64 e) { return p < (e & OffsetMask); });
     return std::max<qsizetype>(it - m_rows.cbegin() - 1, 0);
 }
 
@@ -166,8 +171,9 @@ qint64 ScreenModel::xOf(qsizetype pos) const
     const qsizetype row = rowOf(pos);
     const qsizetype end = std::min(pos, rowContentEnd(row));
     qint64 x = 0;
+    const char *t = m_text.data();
     for (qsizetype i = rowStart(row); i < end; ++i)
-        x += advance(uchar(m_text[i]), x);
+        x += advance(uchar(t[i]), x);
     return x;
 }
 
@@ -180,8 +186,9 @@ qsizetype ScreenModel::posAt(qsizetype row, qint64 x) const
     if (row + 1 < m_rows.size() && !rowStartsLine(row + 1))
         limit = std::max(start, limit - 1);
     qint64 cx = 0;
+    const char *t = m_text.data();
     for (qsizetype i = start; i < limit; ++i) {
-        const qint32 a = advance(uchar(m_text[i]), cx);
+        const qint32 a = advance(uchar(t[i]), cx);
         if (x < cx + a / 2)
             return i;
         cx += a;
@@ -191,31 +198,35 @@ qsizetype ScreenModel::posAt(qsizetype row, qint64 x) const
 
 bool ScreenModel::insideBreak(qsizetype pos) const
 {
-    return pos > 0 && pos < m_text.size() && m_text[pos - 1] == '\r' && m_text[pos] == '\n';
+    const char *t = m_text.data();
+    return pos > 0 && pos < m_text.size() && t[pos - 1] == '\r' && t[pos] == '\n';
 }
 
 void ScreenModel::layoutAll()
 {
-    m_rows.clear();
+    // The pages of the old rows serve the new ones.
+    m_rows.resize(0);
+    m_origin = 0;
     m_rows.append(LineFlag);
     m_lineCount = 1;
     relayout(0, m_text.size(), 0);
-    m_rows.squeeze();
+    m_rows.releaseSpare(trimStep());
 }
 
 // Lays rows out again from firstRow on. Past editEnd, a row start that matches an old one
 // (shifted by delta) means all later rows are unchanged, so they are kept.
 void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta)
 {
-    const QList<qint64> old = m_rows.mid(firstRow + 1);
+    const std::vector<qint64> old(m_rows.cbegin() + firstRow + 1, m_rows.cend());
     for (const qint64 e : old)
         m_lineCount -= (e & LineFlag) ? 1 : 0;
     m_rows.resize(firstRow + 1);
 
-    const char *t = m_text.constData();
+    const char *t = m_text.data();
     const qsizetype len = m_text.size();
     const qint64 width = m_wrapWidth;
     const qint32 *advances = m_advances.data();
+    const qint64 origin = m_origin;
     auto searchFrom = old.cbegin();
     qsizetype s = rowStart(firstRow);
     for (;;) {
@@ -246,14 +257,13 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
         }
         if (next < 0)
             return;
-        const qint64 entry = next | (line ? LineFlag : 0);
+        const qint64 entry = (next + origin) | (line ? LineFlag : 0);
         if (next > editEnd) {
-            const qint64 oldStart = next - delta;
+            const qint64 oldStart = next - delta + origin;
             const auto it =
                 std::lower_bound(searchFrom, old.cend(), oldStart,
                                  [](qint64 e, qint64 value) { return (e & OffsetMask) < value; });
             if (it != old.cend() && *it == (oldStart | (line ? LineFlag : 0))) {
-                m_rows.reserve(m_rows.size() + (old.cend() - it));
                 for (auto k = it; k != old.cend(); ++k) {
                     m_rows.append(*k + delta);
                     m_lineCount += (*k & LineFlag) ? 1 : 0;
@@ -273,11 +283,11 @@ qsizetype ScreenModel::trimIfOver(qint64 coming)
 {
     if (footprint() + coming <= m_limit)
         return 0;
-    return trimTo(m_limit - m_limit / 4 - std::min(coming, m_limit / 4));
+    return trimTo(m_limit - trimStep() - std::min(coming, m_limit / 4));
 }
 
-// Drops the oldest rows until the footprint is at most target. What stays moves down within the
-// same buffer, and its rows are laid out as they were, only shifted.
+// Drops the oldest rows until the footprint is at most target. What stays stays where it is,
+// its rows as they were: only the origin of their offsets moves.
 qsizetype ScreenModel::trimTo(qint64 target)
 {
     const qsizetype len = m_text.size();
@@ -289,16 +299,16 @@ qsizetype ScreenModel::trimTo(qint64 target)
     qsizetype lo = 1;
     qsizetype hi = count - 1;
     if (hi < lo || costFrom(hi) > target) {
-        // One row longer than the limit (no wrap, no line break): cut inside it.
+        // The last row alone is longer than the limit (no wrap, no line break): cut inside it.
+        // What stays of it still fits one row, so it stays one row.
         qsizetype cut = std::max<qsizetype>(len - std::max<qint64>(target - RowCost, 0), 0);
         if (insideBreak(cut))
             ++cut;
         if (cut <= 0)
             return 0;
-        char *t = m_text.data();
-        std::memmove(t, t + cut, size_t(len - cut));
-        m_text.truncate(len - cut);
-        layoutAll();
+        dropFront(count - 1, cut);
+        m_rows[0] = m_origin | LineFlag;
+        m_lineCount = 1;
         return cut;
     }
     while (lo < hi) {
@@ -309,17 +319,21 @@ qsizetype ScreenModel::trimTo(qint64 target)
             lo = mid + 1;
     }
     const qsizetype cut = rowStart(lo);
-    char *t = m_text.data();
-    std::memmove(t, t + cut, size_t(len - cut));
-    m_text.truncate(len - cut);
-    qint64 *rows = m_rows.data();
+    const qint64 *rows = m_rows.data();
     for (qsizetype r = 1; r <= lo; ++r)
         m_lineCount -= (rows[r] & LineFlag) ? 1 : 0;
-    for (qsizetype r = lo; r < count; ++r)
-        rows[r - lo] = rows[r] - cut;
-    rows[0] |= LineFlag;
-    m_rows.resize(count - lo);
+    dropFront(lo, cut);
+    m_rows[0] |= LineFlag;
     return cut;
+}
+
+// The two keep, between them, at most one trim step of dropped memory to grow into again.
+void ScreenModel::dropFront(qsizetype rows, qsizetype bytes)
+{
+    const qint64 allowance = std::max(trimStep(), 2 * m_text.blockSize());
+    m_rows.dropFront(rows, allowance - m_text.spare());
+    m_text.dropFront(bytes, allowance - m_rows.spare());
+    m_origin += bytes;
 }
 
 qint64 screenLimitFrom(const QByteArray &value, qint64 physicalBytes, QString *warning)

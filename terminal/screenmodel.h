@@ -1,9 +1,11 @@
 #pragma once
 
+#include "terminal/slidingbuffer.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
+#include <algorithm>
 #include <array>
 
 // The screen's text: the exact bytes (one Latin-1 character each) and their visual rows.
@@ -25,29 +27,35 @@ public:
 
     ScreenModel();
 
-    // Beyond the limit, the oldest whole rows go in large steps: down to three quarters of it.
+    // Beyond the limit, the oldest whole rows go in steps of trimStep(); a trim costs what it
+    // drops, not what stays.
     void setLimit(qint64 bytes);
     qint64 limit() const { return m_limit; }
+    qint64 trimStep() const { return std::min<qint64>(m_limit / 4, 16 * 1024 * 1024); }
     // Memory the text and its row index take now.
     qint64 footprint() const { return m_text.size() + RowCost * m_rows.size(); }
+    // Whether the text and its rows are in reserved address space (else in plain heap buffers,
+    // whose trims move what stays).
+    bool reserved() const { return m_text.reserved() && m_rows.reserved(); }
 
     // Per-character advances, tab stop distance and the width to wrap at; lays everything out.
     void setLayout(const Advances &advances, qint32 tabStop, qint64 wrapWidth);
     void setWrapWidth(qint64 wrapWidth);
     qint64 wrapWidth() const { return m_wrapWidth; }
 
-    const QByteArray &bytes() const { return m_text; }
+    // Valid until the next change.
+    QByteArrayView bytes() const { return {m_text.data(), m_text.size()}; }
     qsizetype length() const { return m_text.size(); }
     // These return how many of the oldest bytes went to keep within the limit (usually 0);
     // every position held by a caller moves back by that much.
-    qsizetype setBytes(const QByteArray &bytes);
+    qsizetype setBytes(QByteArrayView bytes);
     qsizetype append(QByteArrayView piece);
     qsizetype insert(qsizetype pos, QByteArrayView piece);
     void clear();
     void remove(qsizetype pos, qsizetype count);
 
     qsizetype rowCount() const { return m_rows.size(); }
-    qsizetype rowStart(qsizetype row) const { return m_rows[row] & OffsetMask; }
+    qsizetype rowStart(qsizetype row) const { return (m_rows[row] & OffsetMask) - m_origin; }
     // Whether the row begins a line (the first row, or the row after a line break).
     bool rowStartsLine(qsizetype row) const { return m_rows[row] & LineFlag; }
     // Where the row's characters end: before its line break, or where the next row begins.
@@ -79,11 +87,19 @@ private:
     void layoutAll();
     qsizetype trimTo(qint64 target);
     qsizetype trimIfOver(qint64 coming);
+    void dropFront(qsizetype rows, qsizetype bytes);
     void relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta);
+    bool holds(QByteArrayView piece) const
+    {
+        return !piece.isEmpty() && piece.data() >= m_text.data() &&
+               piece.data() < m_text.data() + m_text.size();
+    }
 
-    QByteArray m_text;
-    // One entry per row: its start offset, with LineFlag when it begins a line.
-    QList<qint64> m_rows;
+    SlidingBuffer m_text;
+    // One entry per row: its start offset plus m_origin, with LineFlag when it begins a line.
+    // The origin grows by what a trim drops, so that the rows that stay keep their entries.
+    SlidingArray<qint64> m_rows;
+    qint64 m_origin = 0;
     qsizetype m_lineCount = 1;
     Advances m_advances{};
     qint32 m_tabStop = 0;

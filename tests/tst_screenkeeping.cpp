@@ -3,6 +3,7 @@
 #include "terminal/screenfile.h"
 #include "terminal/screenfind.h"
 #include "terminal/screenmodel.h"
+#include "terminal/slidingbuffer.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,8 +37,12 @@ class TestScreenKeeping : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup();
     void limitKeepsNewestRows_data();
     void limitKeepsNewestRows();
+    void trimAcrossTheWrap_data();
+    void trimAcrossTheWrap();
+    void largestLimitIsReserved();
     void limitSetting_data();
     void limitSetting();
     void find_data();
@@ -89,6 +95,104 @@ void TestScreenKeeping::limitKeepsNewestRows()
     if (width > 0)
         QCOMPARE(rowKeys(m), rowKeys(fresh));
     QCOMPARE(m.lineCount(), fresh.lineCount());
+}
+
+void TestScreenKeeping::cleanup()
+{
+    SlidingBuffer::setTestReservation(0);
+    SlidingBuffer::setTestMapFailure(false);
+}
+
+void TestScreenKeeping::trimAcrossTheWrap_data()
+{
+    QTest::addColumn<QByteArray>("unit"); // %1: the unit's number
+    QTest::addColumn<qint64>("width");    // 0: no wrap
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<QString>("mapping");
+    const qint64 k64 = 64 * 1024;
+    const QByteArray line("line %1 of text\r\n");
+    QTest::newRow("lines") << line << qint64(40) << 100 << k64 << "small";
+    QTest::newRow("wrapped, no breaks")
+        << QByteArray("word%1 ") << qint64(30) << 333 << k64 << "small";
+    QTest::newRow("line breaks only") << QByteArray("\n") << qint64(40) << 97 << k64 << "small";
+    QTest::newRow("one endless row") << QByteArray("abc%1") << qint64(0) << 1000 << k64 << "small";
+    QTest::newRow("1 MiB limit") << line << qint64(80) << 4096 << 16 * k64 << "as expected";
+    QTest::newRow("mapping fails") << line << qint64(40) << 100 << k64 << "fails";
+    QTest::newRow("mapping fails after a trim")
+        << line << qint64(40) << 100 << k64 << "fails later";
+}
+
+// Catches a trim across the point where the reservation wraps (or falls back to the heap) that
+// loses or moves bytes or rows, or returns a count that leaves the caret, the selection or a
+// find's place on other text than before.
+void TestScreenKeeping::trimAcrossTheWrap()
+{
+    QFETCH(QByteArray, unit);
+    QFETCH(qint64, width);
+    QFETCH(int, piece);
+    QFETCH(qint64, limit);
+    QFETCH(QString, mapping);
+    // A test reservation: blocks of a page, remapped round even a small rest; 64 of them wrap
+    // every few limits.
+    const bool small = mapping == "small" || mapping == "fails later";
+    SlidingBuffer::setTestReservation(small ? 64 * sysconf(_SC_PAGESIZE) : 0);
+    SlidingBuffer::setTestMapFailure(mapping == "fails");
+    QByteArray stream;
+    for (int n = 0; stream.size() < 12 * limit; ++n)
+        stream += unit.contains("%1") ? QString::fromLatin1(unit).arg(n).toLatin1() : unit;
+    ScreenModel m = narrowModel(width);
+    m.setLimit(limit);
+    qint64 dropped = 0;
+    // As the screen holds them: positions that move back by what a trim drops.
+    qsizetype caret = -1;
+    qsizetype anchor = -1;
+    qsizetype found = -1;
+    QByteArray needle;
+    for (qsizetype at = 0; at < stream.size(); at += piece) {
+        const qsizetype d = m.append(
+            QByteArrayView(stream).sliced(at, std::min<qsizetype>(piece, stream.size() - at)));
+        dropped += d;
+        if (mapping == "fails later" && d > 0)
+            SlidingBuffer::setTestMapFailure(true);
+        QVERIFY(m.footprint() <= limit);
+        if (caret < 0 && at >= 6 * limit) {
+            caret = m.length() - 1;
+            anchor = m.length() - 30;
+            needle = m.bytes().sliced(anchor, 12).toByteArray();
+            found = findBytes(m.bytes(), needle, anchor, false, true);
+            QCOMPARE(found, anchor);
+        } else if (caret >= 0 && d > 0) {
+            const qint64 before = dropped - d;
+            for (qsizetype *pos : {&caret, &anchor, &found}) {
+                const qint64 absolute = *pos + before;
+                *pos = std::max<qsizetype>(*pos - d, 0);
+                if (absolute >= dropped)
+                    QCOMPARE(m.bytes()[*pos], stream[absolute]);
+            }
+            if (found + dropped - d >= dropped)
+                QCOMPARE(findBytes(m.bytes(), needle, found, false, true), found);
+        }
+    }
+    QCOMPARE(dropped + m.length(), stream.size());
+    QVERIFY(m.bytes() == QByteArrayView(stream).last(m.length()));
+    QCOMPARE(m.reserved(), mapping == "small" || mapping == "as expected");
+    ScreenModel fresh = narrowModel(width);
+    fresh.setBytes(m.bytes());
+    QCOMPARE(rowKeys(m), rowKeys(fresh));
+    QCOMPARE(m.lineCount(), fresh.lineCount());
+}
+
+// Catches a reservation refused at the largest limit the setting allows.
+void TestScreenKeeping::largestLimitIsReserved()
+{
+    const qint64 physical = qint64(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
+    ScreenModel m = narrowModel(80);
+    m.setLimit(screenLimitFrom("1099511627776", physical, nullptr));
+    const QByteArray text = QByteArray("a line\r\n").repeated(100000);
+    m.append(text);
+    QVERIFY(m.bytes() == text);
+    QVERIFY(m.reserved());
 }
 
 void TestScreenKeeping::limitSetting_data()

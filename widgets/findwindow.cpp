@@ -69,7 +69,7 @@ void FindWindow::find(bool backward)
         }
     }
     const QByteArray needle = wanted.toLatin1();
-    const QByteArray &haystack = m_screen->model().bytes();
+    const QByteArrayView haystack = m_screen->model().bytes();
     const bool exact = matchCase->isChecked();
     if (needle.size() > haystack.size()) {
         result->setText(tr("Not found."));

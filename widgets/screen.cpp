@@ -113,7 +113,7 @@ void Screen::setText(const QString &text)
 
 QByteArray Screen::bytes() const
 {
-    return m_model.bytes();
+    return m_model.bytes().toByteArray();
 }
 
 qsizetype Screen::length() const
@@ -181,7 +181,9 @@ void Screen::clear()
 
 QByteArray Screen::selectedBytes() const
 {
-    return m_model.bytes().mid(selectionStart(), selectionEnd() - selectionStart());
+    return m_model.bytes()
+        .sliced(selectionStart(), selectionEnd() - selectionStart())
+        .toByteArray();
 }
 
 void Screen::setSelection(qsizetype anchor, qsizetype position)

@@ -1,5 +1,7 @@
-// The screen's text model under random appends, inserts, deletes, clears and new widths and
-// advances, checked after every step: the text equals a plain reference string; rows start in
+// The screen's text model under random appends, inserts, deletes, clears, new widths and
+// advances, and small limits (so that trims drop old rows and the small reservation its text and
+// rows live in wraps round, or its mapping fails and the heap takes over), checked after every
+// step: the text equals a plain reference string; rows start in
 // order inside the text, each line break starts exactly one row and no row starts inside a break;
 // a wrapped row holds at least one character; the incremental layout equals a fresh one; caret
 // positions map to rows and back inside the text.
@@ -36,7 +38,7 @@ bool isBreak(char c)
     return c == '\r' || c == '\n';
 }
 
-qsizetype lineBreaks(const QByteArray &text)
+qsizetype lineBreaks(QByteArrayView text)
 {
     qsizetype count = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -51,7 +53,7 @@ qsizetype lineBreaks(const QByteArray &text)
 void checkModel(const ScreenModel &model, const QByteArray &reference,
                 const ScreenModel::Advances &advances, qint32 tabStop, qint64 width)
 {
-    const QByteArray &text = model.bytes();
+    const QByteArrayView text = model.bytes();
     FUZZ_CHECK(text == reference);
     FUZZ_CHECK(model.length() == text.size());
 
@@ -115,21 +117,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     qint32 tabStop = 0;
     qint64 width = ScreenModel::NoWrap;
 
+    // What a trim dropped goes from the reference's front too. Adding bytes trims to the limit
+    // (a lowered limit waits for the next bytes).
+    const auto trimmed = [&reference, &model](qsizetype dropped, qsizetype added) {
+        FUZZ_CHECK(dropped >= 0 && dropped <= reference.size());
+        FUZZ_CHECK(added == 0 || model.footprint() <= model.limit());
+        reference.remove(0, dropped);
+    };
+    SlidingBuffer::setTestMapFailure(false);
+    SlidingBuffer::setTestReservation(0);
     for (int step = 0; step < 256 && !in.empty(); ++step) {
         const uchar op = in.byte();
-        switch (op % 8) {
+        switch (op % 9) {
         case 0:
         case 1: {
+            // Now and then a flood: the piece many times over, one append at a time.
             const QByteArray piece = in.piece();
-            model.append(piece);
-            reference.append(piece);
+            const int times = (op & 16) ? 1 + in.byte() : 1;
+            for (int i = 0; i < times; ++i) {
+                reference.append(piece);
+                trimmed(model.append(piece), piece.size());
+            }
             break;
         }
         case 2: {
             const qsizetype pos = qsizetype(in.byte()) - 8;
             const QByteArray piece = in.piece();
-            model.insert(pos, piece);
             reference.insert(std::clamp<qsizetype>(pos, 0, reference.size()), piece);
+            trimmed(model.insert(pos, piece), piece.size());
             break;
         }
         case 3: {
@@ -146,13 +161,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const qsizetype length = std::min<qsizetype>(in.byte() % 16, model.length() - from);
             const QByteArrayView own = QByteArrayView(model.bytes()).sliced(from, length);
             const QByteArray copy = own.toByteArray();
-            if (op & 8) {
+            if (op & 16) {
                 const qsizetype pos = in.byte();
-                model.insert(pos, own);
                 reference.insert(std::clamp<qsizetype>(pos, 0, reference.size()), copy);
+                trimmed(model.insert(pos, own), copy.size());
             } else {
-                model.append(own);
                 reference.append(copy);
+                trimmed(model.append(own), copy.size());
             }
             break;
         }
@@ -173,15 +188,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             model.setLayout(advances, tabStop, width);
             break;
         }
-        default:
-            if (op & 8) {
+        case 7:
+            if (op & 16) {
                 model.clear();
                 reference.clear();
             } else {
                 reference = in.piece();
-                model.setBytes(reference);
+                trimmed(model.setBytes(reference), reference.size());
             }
             break;
+        default: {
+            // A limit of some hundred bytes, a reservation of a few blocks (which the next new
+            // model takes), now and then every mapping call failing from here on.
+            const uchar how = in.byte();
+            model.setLimit(64 + qint64(how % 16) * 64);
+            SlidingBuffer::setTestReservation((how & 16) ? 4 * 4096 : 0);
+            if ((how & 0xe0) == 0xe0)
+                SlidingBuffer::setTestMapFailure(true);
+            if (how & 16) {
+                ScreenModel renewed;
+                renewed.setLayout(advances, tabStop, width);
+                renewed.setLimit(model.limit());
+                const qsizetype dropped = renewed.setBytes(reference);
+                model = std::move(renewed);
+                trimmed(dropped, reference.size());
+            }
+            break;
+        }
         }
         checkModel(model, reference, advances, tabStop, width);
         checkCaret(model, std::min<qsizetype>(in.byte(), model.length()), qint64(in.byte()) * 16);
