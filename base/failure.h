@@ -21,3 +21,6 @@ private:
 
 // The description a handler shows after its own text, for any failure it caught.
 QString describe(const std::exception &failure);
+
+// The system's text for an errno value, in the user's language.
+QString errnoText(int error);

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -28,11 +27,6 @@ constexpr long DevptsMagic = 0x1cd1;
 constexpr unsigned TtyAuxMajor = 5; // /dev/tty, /dev/console, /dev/ptmx
 constexpr unsigned VirtualConsoleMajor = 4;
 constexpr unsigned FirstSerialMinor = 64; // below it, major 4 is the virtual consoles
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 bool sameTerminal(dev_t device, int fd)
 {

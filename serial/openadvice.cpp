@@ -1,5 +1,7 @@
 #include "serial/openadvice.h"
 
+#include "serial/portlock.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -33,7 +35,7 @@ QString describe(const Facts &facts, const QString &systemText)
         QStringList names;
         bool modemManager = false;
         for (const Holder &holder : facts.holders) {
-            names.append(QStringLiteral("PID %1 (%2)").arg(holder.pid).arg(holder.program));
+            names.append(portlock::describeProcess(holder.pid, holder.program));
             modemManager = modemManager || holder.program == u"ModemManager";
         }
         QString text =
@@ -105,11 +107,7 @@ QList<Holder> holdersOf(const QString &path)
             if (::stat(QFile::encodeName(fds + u'/' + fd).constData(), &st) != 0 ||
                 !S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev)
                 continue;
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            const QString program = comm.open(QIODevice::ReadOnly)
-                                        ? QString::fromLocal8Bit(comm.read(64)).trimmed()
-                                        : QStringLiteral("unknown program");
-            holders.append({pid, program});
+            holders.append({pid, portlock::processName(pid)});
             break;
         }
     }

@@ -86,7 +86,11 @@ QString processName(pid_t pid)
 
 QString describeProcess(pid_t pid)
 {
-    const QString name = processName(pid);
+    return describeProcess(pid, processName(pid));
+}
+
+QString describeProcess(pid_t pid, const QString &name)
+{
     return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
                           : QStringLiteral("process %1 (%2)").arg(pid).arg(name);
 }
@@ -94,11 +98,6 @@ QString describeProcess(pid_t pid)
 } // namespace portlock
 
 namespace {
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Milliseconds since the file last changed.
 qint64 ageMs(const struct stat &st)

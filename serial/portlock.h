@@ -47,8 +47,10 @@ bool processAlive(pid_t pid);
 // The short program name of a process (/proc/PID/comm), empty when it cannot be read.
 QString processName(pid_t pid);
 
-// "process 1234 (minicom)", or "process 1234" when its name cannot be read.
+// "process 1234 (minicom)", or "process 1234" when its name cannot be read: the one wording
+// of a device's holder in every message.
 QString describeProcess(pid_t pid);
+QString describeProcess(pid_t pid, const QString &name);
 
 } // namespace portlock
 

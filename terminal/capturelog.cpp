@@ -1,11 +1,12 @@
 #include "terminal/capturelog.h"
 
+#include "base/failure.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -13,11 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Why a path that exists cannot be a log, or empty.
 QString refusal(const struct stat &st)
@@ -77,13 +73,13 @@ bool CaptureLog::start(const QString &path)
     const int fd = ::open(name.constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) {
-        fail(systemError(errno));
+        fail(errnoText(errno));
         return false;
     }
     if (::fstat(fd, &st) != 0 || !refusal(st).isEmpty()) {
         const QString reason = refusal(st);
         ::close(fd);
-        fail(reason.isEmpty() ? systemError(errno) : reason);
+        fail(reason.isEmpty() ? errnoText(errno) : reason);
         return false;
     }
     m_fd = fd;
@@ -105,7 +101,7 @@ void CaptureLog::stop()
     ::close(m_fd);
     m_fd = -1;
     if (error != 0)
-        emit stopped(stoppedText(m_path, systemError(error)));
+        emit stopped(stoppedText(m_path, errnoText(error)));
 }
 
 void CaptureLog::flush()
@@ -188,7 +184,7 @@ void CaptureLog::writerFailed(quint64 generation)
     const int error = endWriter();
     ::close(m_fd);
     m_fd = -1;
-    emit stopped(stoppedText(m_path, systemError(error != 0 ? error : EIO)));
+    emit stopped(stoppedText(m_path, errnoText(error != 0 ? error : EIO)));
 }
 
 void CaptureLog::fail(const QString &reason)

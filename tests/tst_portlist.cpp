@@ -128,12 +128,13 @@ private slots:
                "out and in again.";
         QTest::newRow("held by ModemManager")
             << "ModemManager"
-            << "/dev/ttyACM0 is in use by PID 812 "
+            << "/dev/ttyACM0 is in use by process 812 "
                "(ModemManager). ModemManager tries every new ttyACM device as a modem: wait a few "
                "seconds "
                "and try again, or stop it with: sudo systemctl stop ModemManager.";
-        QTest::newRow("held by another program") << "minicom"
-                                                 << "/dev/ttyACM0 is in use by PID 812 (minicom).";
+        QTest::newRow("held by another program")
+            << "minicom"
+            << "/dev/ttyACM0 is in use by process 812 (minicom).";
         QTest::newRow("nothing known") << ""
                                        << "/dev/ttyACM0: Input/output error";
     }
