@@ -23,6 +23,8 @@ constexpr int BatchMs = 40;
 // read as it comes, with no pause, and the kernel's buffers never fill while we wait. A flood that
 // the program has caught up with reads little at a time, but in much less than a batch's time.
 constexpr qint64 BatchBytes = 2048;
+// A network port is listed when a connection to it is made within this time.
+constexpr int ProbeLimitMs = 1000;
 } // namespace
 
 SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
@@ -36,6 +38,9 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     connect(&m_readPause, &QTimer::timeout, this, &SerialPortControl::readBatch);
     m_sinceRead.start();
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
+    connect(&m_net, &NetPort::readyRead, this, &SerialPortControl::OnComm);
+    connect(&m_net, &NetPort::lost, this,
+            [this] { portErrorOccurred(QSerialPort::ResourceError); });
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
@@ -60,7 +65,7 @@ SerialPortControl::~SerialPortControl()
 
 void SerialPortControl::setCommPort(int number)
 {
-    if (m_port.isOpen())
+    if (isLinked())
         throw Failure(QStringLiteral("The port number cannot be changed while the port is open"));
     m_commPort = number;
 }
@@ -85,7 +90,7 @@ void SerialPortControl::open()
 {
     if (m_failed)
         close();
-    if (m_port.isOpen())
+    if (isLinked())
         throw Failure(QStringLiteral("COM%1 is already open").arg(m_commPort));
     if (m_commPort < 1)
         throw Failure(QStringLiteral("Port number %1 is not valid: ports are numbered from 1")
@@ -93,6 +98,10 @@ void SerialPortControl::open()
     const auto device = m_map.device(m_commPort);
     if (!device)
         throw Failure(QStringLiteral("COM%1 has no device").arg(m_commPort));
+    if (NetPort::isNetwork(device->path)) {
+        openNetwork(device->path);
+        return;
+    }
 
     // Every check is made on the real device, before anything opens it.
     const QString real = deviceguard::canonicalDevice(device->path);
@@ -161,6 +170,12 @@ void SerialPortControl::close()
     m_dropped = 0;
     m_readPause.stop();
     endLineControl();
+    if (m_net.isOpen()) {
+        m_draining = true;
+        m_dropped = m_net.close(drainBoundMs(m_net.bytesToWrite(), m_openBaud, m_openBitsPerByte));
+        m_draining = false;
+        m_salvaged += m_net.readAll();
+    }
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -208,6 +223,8 @@ void SerialPortControl::setOutput(QByteArrayView bytes)
         throw Failure(QStringLiteral("The port is not open"));
     if (m_draining)
         throw Failure(QStringLiteral("The port is closing"));
+    if (m_net.isOpen())
+        return m_net.write(bytes);
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         throw Failure(m_port.errorString());
 }
@@ -217,6 +234,7 @@ QByteArray SerialPortControl::input()
     QByteArray bytes = std::exchange(m_salvaged, QByteArray());
     if (m_port.isOpen())
         bytes += m_port.readAll();
+    bytes += m_net.readAll();
     if (!m_lossReport.isEmpty()) {
         // What arrived before the loss is shown first; the loss itself with the next event.
         if (bytes.isEmpty())
@@ -228,6 +246,8 @@ QByteArray SerialPortControl::input()
 
 qint64 SerialPortControl::bytesToWrite() const
 {
+    if (m_net.isOpen())
+        return m_net.bytesToWrite();
     return m_port.isOpen() ? m_port.bytesToWrite() : 0;
 }
 
@@ -295,7 +315,7 @@ void SerialPortControl::portErrorOccurred(QSerialPort::SerialPortError error)
     if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
         error != QSerialPort::ResourceError)
         return;
-    if (!m_port.isOpen() || m_failed)
+    if (!isLinked() || m_failed)
         return;
     m_failed = true;
     QMetaObject::invokeMethod(this, &SerialPortControl::deviceLost, Qt::QueuedConnection);
@@ -306,7 +326,10 @@ void SerialPortControl::deviceLost()
 {
     if (!m_failed)
         return; // closed in the meantime
-    m_salvaged += m_port.readAll();
+    if (m_port.isOpen())
+        m_salvaged += m_port.readAll();
+    m_salvaged += m_net.readAll();
+    m_net.abort();
     endLineControl();
     m_port.close();
     // The device may come back under the same name: our lock must not keep it from anyone.
@@ -315,6 +338,7 @@ void SerialPortControl::deviceLost()
     m_failed = false;
     m_readPause.stop();
     m_lastError = portLabel() + QStringLiteral(" was disconnected");
+    m_reconnectTimer.setInterval(500);
     if (m_reconnect)
         m_reconnectTimer.start();
     else
@@ -332,7 +356,11 @@ void SerialPortControl::tryReconnect()
         open();
         m_reconnectTimer.stop();
     } catch (const std::exception &) {
-        // Back but not ready yet (still settling, or held by a probe): look again later.
+        // Back but not ready yet (still settling, or held by a probe): look again later. A
+        // server that is away is asked less and less often, as each try may wait for it.
+        const auto url = m_map.device(m_commPort);
+        if (url && NetPort::isNetwork(url->path))
+            m_reconnectTimer.setInterval(qMin(m_reconnectTimer.interval() * 2, 5000));
     }
 }
 
@@ -347,6 +375,8 @@ QString SerialPortControl::absence(int number) const
     const auto device = m_map.device(number);
     if (!device)
         return QStringLiteral("no device");
+    if (NetPort::isNetwork(device->path))
+        return {}; // whether it answers is the probe's to find
     const QFileInfo info(device->path);
     if (m_map.isAbsent(number) || !info.exists())
         return QStringLiteral("not present");
@@ -359,6 +389,8 @@ QString SerialPortControl::absence(int number) const
 
 QString SerialPortControl::probe(int number) const
 {
+    if (const auto device = m_map.device(number); device && NetPort::isNetwork(device->path))
+        return NetPort::reach(device->path, ProbeLimitMs);
     SerialPortControl other(m_map);
     try {
         other.setCommPort(number);
@@ -368,4 +400,16 @@ QString SerialPortControl::probe(int number) const
         return describe(failure);
     }
     return {};
+}
+
+// No device checks or locks: the server guards its own device.
+void SerialPortControl::openNetwork(const QString &url)
+{
+    m_lastError.clear();
+    m_openBaud = m_settings.baudRate;
+    m_openBitsPerByte = bitsPerByte();
+    m_net.open(url, m_settings);
+    m_noLineControl = portLabel() + QStringLiteral(" is a network port: its modem lines and break "
+                                                   "are not reached from here");
+    emit lineStateChanged();
 }
