@@ -7,6 +7,8 @@
 #include <QUrl>
 
 #include <algorithm>
+
+#include <sys/socket.h>
 #include <utility>
 
 namespace {
@@ -104,6 +106,7 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_negotiator = {};
     m_received.clear();
     m_replies.clear();
+    m_gone = false;
     m_socket.abort();
     m_socket.connectToHost(address.host, address.port);
     if (!m_socket.waitForConnected(int(deadline.remainingTime()))) {
@@ -194,7 +197,15 @@ qint64 NetPort::close(qint64 boundMs)
         m_socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
     const qint64 dropped = m_socket.bytesToWrite();
     m_open = false;
-    m_socket.disconnectFromHost();
+    // The server drops what it has not passed on when the connection ends: we only stop
+    // sending, and wait for it to end the connection when it has seen the end of our stream.
+    if (dropped == 0 && m_socket.state() == QAbstractSocket::ConnectedState &&
+        ::shutdown(int(m_socket.socketDescriptor()), SHUT_WR) == 0) {
+        while (m_socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+            if (m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                take(m_socket.readAll());
+        }
+    }
     m_socket.abort();
     return dropped;
 }
@@ -209,7 +220,7 @@ void NetPort::write(QByteArrayView bytes)
 
 QByteArray NetPort::readAll()
 {
-    if (m_open && m_socket.bytesAvailable() > 0)
+    if (m_open && m_socket.isOpen() && m_socket.bytesAvailable() > 0)
         take(m_socket.readAll());
     return std::exchange(m_received, QByteArray());
 }
@@ -238,7 +249,7 @@ void NetPort::take(QByteArrayView bytes)
 
 void NetPort::socketReadyRead()
 {
-    if (!m_open)
+    if (!m_open || !m_socket.isOpen())
         return;
     const qsizetype before = m_received.size();
     take(m_socket.readAll());
@@ -248,9 +259,9 @@ void NetPort::socketReadyRead()
 
 void NetPort::socketGone()
 {
-    if (!m_open)
+    if (!m_open || m_gone)
         return;
+    m_gone = true;     // open until the owner hears of it and aborts
     socketReadyRead(); // what came before the end is shown first
-    m_open = false;
     emit lost();
 }

@@ -54,6 +54,7 @@ private:
     QString m_url;
     bool m_telnet = false;
     bool m_open = false;
+    bool m_gone = false;
     telnet::Decoder m_decoder;
     telnet::Negotiator m_negotiator;
     QByteArray m_received;
