@@ -3,13 +3,14 @@
 
 #include "base/failure.h"
 #include "serial/serialportcontrol.h"
+#include "support/boxanswerer.h"
 #include "support/files.h"
 #include "support/peer.h"
+#include "support/ser2net.h"
+#include "support/terminal.h"
 
-#include <QProcess>
+#include <QComboBox>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <fcntl.h>
@@ -18,76 +19,16 @@
 
 namespace {
 
-// A TCP port that nothing listens on just now.
-quint16 freePort()
+// The line speed of the device as the system has it now (0 when it cannot be read).
+speed_t lineSpeed(const QString &device)
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
+    const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios attributes{};
+    const bool read = fd >= 0 && tcgetattr(fd, &attributes) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return read ? cfgetospeed(&attributes) : 0;
 }
-
-// ser2net serving one pty twice: RFC 2217 on telnetPort, raw bytes on rawPort, one at a time.
-class Ser2net
-{
-public:
-    Ser2net(const QString &device, const QString &dir)
-        : m_config(dir + QStringLiteral("/ser2net.yaml")), m_pid(dir + QStringLiteral("/pid")),
-          telnetPort(freePort()), rawPort(freePort())
-    {
-        const QString connector =
-            QStringLiteral("  connector: serialdev,%1,9600n81,local\n").arg(device);
-        writeFile(m_config,
-                  (QStringLiteral("connection: &telnet\n"
-                                  "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n")
-                       .arg(telnetPort) +
-                   connector +
-                   QStringLiteral("connection: &raw\n  accepter: tcp,127.0.0.1,%1\n").arg(rawPort) +
-                   connector)
-                      .toUtf8());
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start();
-    }
-    ~Ser2net() { stop(); }
-    Ser2net(const Ser2net &) = delete;
-    Ser2net &operator=(const Ser2net &) = delete;
-
-    bool start()
-    {
-        m_process.start(QStringLiteral("ser2net"), {"-n", "-u", "-P", m_pid, "-c", m_config});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, rawPort);
-            if (probe.waitForConnected(100)) {
-                probe.abort();
-                QTest::qWait(100); // the device is free again once ser2net has seen the close
-                return true;
-            }
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    void stop()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-    QString url(bool telnet) const
-    {
-        return telnet ? QStringLiteral("rfc2217://127.0.0.1:%1").arg(telnetPort)
-                      : QStringLiteral("tcp://127.0.0.1:%1").arg(rawPort);
-    }
-
-private:
-    QString m_config, m_pid;
-    QProcess m_process;
-
-public:
-    const quint16 telnetPort, rawPort;
-};
 
 } // namespace
 
@@ -143,24 +84,6 @@ private slots:
         control.setPortOpen(false);
     }
 
-    // The settings reach the device: the pty's own line speed says so.
-    void baudRateLandsOnTheDevice()
-    {
-        const TempFiles files;
-        Peer peer;
-        Ser2net server(peer.path(), files.path());
-        SerialPortControl control(PortMap::build(portEnvironment({{1, server.url(true)}}), {}));
-        control.setSettings("115200,e,8,1");
-        control.setPortOpen(true);
-        const int fd =
-            ::open(peer.path().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        termios attributes{};
-        QTRY_VERIFY_WITH_TIMEOUT(
-            tcgetattr(fd, &attributes) == 0 && cfgetospeed(&attributes) == B115200, 5000);
-        ::close(fd);
-    }
-
     // The server going away is reported once, by the next Input, naming the URL; with
     // reconnect on, the port comes back when the server does.
     void lostAndReconnected()
@@ -195,6 +118,36 @@ private slots:
         QCOMPARE(events, 1); // the awaited loss is silent
     }
 
+    // The window on a network port: the settings chosen reach the device, what the device says is
+    // on the screen, and the server going away gives one box and the closed port's buttons.
+    void windowOnANetworkPort()
+    {
+        const TempFiles files;
+        Peer peer({"--wait-open", "--delay", "300", "--send", "hello over the network"});
+        Ser2net server(peer.path(), files.path());
+        Form1 window(PortMap::build(portEnvironment({{1, server.url(true)}}), {}));
+        window.Form_Load();
+        window.show();
+        QCOMPARE(window.cboPort->currentText(), QStringLiteral("COM1"));
+        window.cboBaud->setCurrentIndex(window.cboBaud->findText("115.2k"));
+        window.cboParity->setCurrentIndex(window.cboParity->findText("EVEN PARITY"));
+        BoxAnswerer modal;
+        window.btnOpen->click();
+        QVERIFY(window.MSComm1->portOpen());
+        QCOMPARE(window.MSComm1->settings(), QStringLiteral("115200,e,8,2"));
+        QTRY_COMPARE_WITH_TIMEOUT(window.Text1->bytes(), QByteArray("hello over the network"),
+                                  5000);
+        QCOMPARE(lineSpeed(peer.path()), speed_t(B115200));
+
+        server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(modal.texts().size(), 1, 5000);
+        QCOMPARE(modal.texts().first(),
+                 "ERror in receive routine, COM1 (" + server.url(true) + ") was disconnected");
+        QVERIFY(window.btnOpen->isEnabled() && !window.btnClose->isEnabled());
+        QTest::qWait(300);
+        QCOMPARE(modal.texts().size(), 1);
+    }
+
     // Where nothing listens: the open names the host and the system's reason, the probe refuses.
     void nothingListens()
     {
@@ -213,5 +166,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestNetPort)
+QTEST_MAIN(TestNetPort)
 #include "tst_netport.moc"
