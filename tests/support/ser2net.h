@@ -4,10 +4,12 @@
 
 #include "support/files.h"
 
+#include <QHostAddress>
+
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
+#include <QThread>
 
 // A TCP port that nothing listens on just now.
 inline quint16 freePort()
@@ -52,10 +54,10 @@ public:
             probe.connectToHost(QHostAddress::LocalHost, rawPort);
             if (probe.waitForConnected(100)) {
                 probe.abort();
-                QTest::qWait(100); // the device is free again once ser2net has seen the close
+                QThread::msleep(100); // the device is free again once ser2net has seen the close
                 return true;
             }
-            QTest::qWait(50);
+            QThread::msleep(50);
         }
         return false;
     }
