@@ -13,7 +13,16 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +37,60 @@ speed_t lineSpeed(const QString &device)
     if (fd >= 0)
         ::close(fd);
     return read ? cfgetospeed(&attributes) : 0;
+}
+
+// A server of the test's own, in a thread (the open blocks the event loop): it accepts one
+// connection, reads what comes for a moment, writes its answer and then keeps the connection
+// (or closes it), until it is destroyed.
+class CannedServer
+{
+public:
+    CannedServer(QByteArray answer, bool closeAfter)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+        m_thread = std::thread([this, answer = std::move(answer), closeAfter] {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            char buffer[256];
+            ::recv(client, buffer, sizeof buffer, 0);
+            ::send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+            if (!closeAfter)
+                while (!m_stop && ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT) != 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::close(client);
+        });
+    }
+    ~CannedServer()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    CannedServer(const CannedServer &) = delete;
+    CannedServer &operator=(const CannedServer &) = delete;
+
+    quint16 port = 0;
+
+private:
+    int m_listener = -1;
+    std::atomic<bool> m_stop = false;
+    std::thread m_thread;
+};
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (const int v : values)
+        out.append(char(v));
+    return out;
 }
 
 } // namespace
@@ -146,6 +209,52 @@ private slots:
         QVERIFY(window.btnOpen->isEnabled() && !window.btnClose->isEnabled());
         QTest::qWait(300);
         QCOMPARE(modal.texts().size(), 1);
+    }
+
+    // Servers that do not serve: each open ends within its limit with a message saying why.
+    void badServers_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("closeAfter");
+        QTest::addColumn<QString>("message");
+        const QByteArray agree = bytes({255, 253, 44});
+        QTest::newRow("silent") << QByteArray() << false
+                                << "the server did not answer within 3 s while negotiating the "
+                                   "COM-PORT-OPTION";
+        QTest::newRow("refuses the option")
+            << bytes({255, 254, 44}) << false << "the server refuses the COM-PORT-OPTION";
+        QTest::newRow("closes mid-open")
+            << agree << true << "the server closed the connection while setting the line";
+        QTest::newRow("endless subnegotiation")
+            << agree + bytes({255, 250, 44}) + QByteArray(100000, 'x') << false
+            << "the server did not answer within 3 s while setting the line";
+        QTest::newRow("another baud rate")
+            << agree + bytes({255, 250, 44,  101, 0,   0,   37,  128, 255, 240, 255,
+                              250, 44,  102, 8,   255, 240, 255, 250, 44,  103, 1,
+                              255, 240, 255, 250, 44,  104, 1,   255, 240})
+            << false << "the device cannot run at 115200 baud (it set 9600)";
+    }
+
+    void badServers()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, closeAfter);
+        QFETCH(QString, message);
+        const CannedServer server(answer, closeAfter);
+        const QString url = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port);
+        SerialPortControl control(PortMap::build(portEnvironment({{1, url}}), {}));
+        control.setSettings("115200,n,8,1");
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            control.setPortOpen(true);
+            QFAIL("opened");
+        } catch (const Failure &failure) {
+            QVERIFY2(failure.description().startsWith(url + ": " + message),
+                     qPrintable(failure.description()));
+        }
+        QVERIFY(clock.elapsed() < 4000);
+        QVERIFY(!control.portOpen());
     }
 
     // Where nothing listens: the open names the host and the system's reason, the probe refuses.
