@@ -54,14 +54,23 @@ void Decoder::feed(QByteArrayView in, QByteArray &data, QList<Event> &events)
         case State::Data: {
             // Runs of plain data are copied whole: the usual case is all data.
             qsizetype end = i;
-            while (end < in.size() && static_cast<unsigned char>(in[end]) != IAC)
+            while (end < in.size() && static_cast<unsigned char>(in[end]) != IAC &&
+                   (m_binary || in[end] != '\r'))
                 ++end;
             data.append(in.sliced(i, end - i));
-            if (end < in.size())
-                m_state = State::Iac;
+            if (end < in.size()) {
+                if (in[end] == '\r')
+                    data.append('\r');
+                m_state = in[end] == '\r' ? State::Cr : State::Iac;
+            }
             i = end;
             break;
         }
+        case State::Cr:
+            m_state = State::Data;
+            if (c != 0)
+                --i; // not the NUL of a CR NUL: read it again as data
+            break;
         case State::Iac:
             if (c == IAC) {
                 data.append(char(IAC));

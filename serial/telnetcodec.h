@@ -70,9 +70,12 @@ class Decoder
 public:
     // Appends the data bytes of `in` to `data` and what else it says to `events`, in order.
     void feed(QByteArrayView in, QByteArray &data, QList<Event> &events);
+    // Until the server sends BINARY, its CR comes as CR NUL (the network virtual terminal's).
+    void setBinary(bool on) { m_binary = on; }
 
 private:
-    enum class State { Data, Iac, Verb, Sub, SubIac };
+    enum class State { Data, Cr, Iac, Verb, Sub, SubIac };
+    bool m_binary = false;
     State m_state = State::Data;
     unsigned char m_verb = 0;
     QByteArray m_sub;
@@ -90,6 +93,7 @@ public:
     QByteArray answer(const Event &event);
     bool comPortAccepted() const { return m_comPort == Yes; }
     bool comPortRefused() const { return m_comPort == No; }
+    bool remoteBinary() const { return m_remote[Binary] == Yes; }
 
 private:
     enum Side { Unknown, Asked, Yes, No };

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -145,6 +146,29 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readWhole(record).size(), expected.size(), 10000);
         QCOMPARE(readWhole(record), expected);
         control.setPortOpen(false);
+    }
+
+    // A flood of every byte value at random comes through exact, whatever the server's pieces.
+    void floodExact()
+    {
+        const TempFiles files;
+        QByteArray flood(1 << 20, Qt::Uninitialized);
+        std::mt19937 random(7);
+        for (char &c : flood)
+            c = char(random());
+        const QString file = files.path("flood");
+        writeFile(file, flood);
+        Peer peer({"--wait-open", "--delay", "300", "--send-file", file});
+        Ser2net server(peer.path(), files.path());
+        SerialPortControl control(PortMap::build(portEnvironment({{1, server.url(true)}}), {}));
+        control.setPortOpen(true);
+        QByteArray received;
+        connect(&control, &SerialPortControl::OnComm, this,
+                [&received, &control] { received += control.input(); });
+        QTRY_VERIFY_WITH_TIMEOUT(received.size() >= flood.size(), 20000);
+        QTest::qWait(200); // nothing more comes
+        QCOMPARE(received.size(), flood.size());
+        QVERIFY(received == flood);
     }
 
     // With reconnect on, the loss is silent and the port comes back when the server does.

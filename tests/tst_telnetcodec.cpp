@@ -20,6 +20,7 @@ QByteArray bytes(std::initializer_list<int> values)
 void decodeSplit(const QByteArray &wire, qsizetype cut, QByteArray &data, QList<Event> &events)
 {
     Decoder decoder;
+    decoder.setBinary(true);
     decoder.feed(QByteArrayView(wire).first(cut), data, events);
     decoder.feed(QByteArrayView(wire).sliced(cut), data, events);
 }
@@ -89,6 +90,20 @@ private slots:
             decodeSplit(wire, cut, gotData, gotEvents);
             QCOMPARE(gotData, data);
             QCOMPARE(gotEvents, events);
+        }
+    }
+
+    // Before BINARY the server's CR comes as CR NUL: the NUL is not data, at any cut.
+    void networkVirtualTerminal()
+    {
+        const QByteArray wire = bytes({'a', '\r', 0, 'b', '\r', '\n', '\r', '\r', 0, 0});
+        for (qsizetype cut = 0; cut <= wire.size(); ++cut) {
+            Decoder decoder;
+            QByteArray data;
+            QList<Event> events;
+            decoder.feed(QByteArrayView(wire).first(cut), data, events);
+            decoder.feed(QByteArrayView(wire).sliced(cut), data, events);
+            QCOMPARE(data, bytes({'a', '\r', 'b', '\r', '\n', '\r', '\r', 0}));
         }
     }
 
