@@ -104,7 +104,9 @@ int throughputCase(bool notation, bool text, qsizetype size, bool network)
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return 2;
     }
-    const Peer peer({"--wait-open", "--send-file", file});
+    // ser2net opens the device as the connection comes, before the line is set: start later.
+    const Peer peer(network ? QStringList{"--wait-open", "--delay", "500", "--send-file", file}
+                            : QStringList{"--wait-open", "--send-file", file});
     if (peer.path().isEmpty())
         return 2;
     // Through ser2net on the loopback interface, RFC 2217, when asked.

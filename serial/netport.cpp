@@ -232,7 +232,6 @@ void NetPort::take(QByteArrayView bytes)
         return;
     }
     QList<telnet::Event> events;
-    m_decoder.setBinary(m_negotiator.remoteBinary());
     m_decoder.feed(bytes, m_received, events);
     QByteArray answers;
     for (const telnet::Event &event : std::as_const(events)) {

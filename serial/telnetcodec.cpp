@@ -86,6 +86,9 @@ void Decoder::feed(QByteArrayView in, QByteArray &data, QList<Event> &events)
             }
             break;
         case State::Verb:
+            // We always ask for BINARY: the server's WILL switches its side there and then.
+            if (c == Binary && (m_verb == WILL || m_verb == WONT))
+                m_binary = m_verb == WILL;
             events.append({m_verb, c, {}});
             m_state = State::Data;
             break;

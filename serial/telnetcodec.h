@@ -70,7 +70,8 @@ class Decoder
 public:
     // Appends the data bytes of `in` to `data` and what else it says to `events`, in order.
     void feed(QByteArrayView in, QByteArray &data, QList<Event> &events);
-    // Until the server sends BINARY, its CR comes as CR NUL (the network virtual terminal's).
+    // Until the server says WILL BINARY, its CR comes as CR NUL (the network virtual
+    // terminal's); its WILL and WONT BINARY switch this in the stream, where they stand.
     void setBinary(bool on) { m_binary = on; }
 
 private:

@@ -158,6 +158,8 @@ private slots:
             c = char(random());
         const QString file = files.path("flood");
         writeFile(file, flood);
+        // ser2net opens the device when the connection comes, before the settings: a flood then
+        // would meet the line's change.
         Peer peer({"--wait-open", "--delay", "300", "--send-file", file});
         Ser2net server(peer.path(), files.path());
         SerialPortControl control(PortMap::build(portEnvironment({{1, server.url(true)}}), {}));

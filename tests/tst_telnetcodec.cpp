@@ -93,17 +93,18 @@ private slots:
         }
     }
 
-    // Before BINARY the server's CR comes as CR NUL: the NUL is not data, at any cut.
+    // Before its WILL BINARY the server's CR comes as CR NUL: that NUL is not data, at any cut.
     void networkVirtualTerminal()
     {
-        const QByteArray wire = bytes({'a', '\r', 0, 'b', '\r', '\n', '\r', '\r', 0, 0});
+        const QByteArray wire = bytes({'a', '\r', 0, 'b', '\r', '\n', '\r', '\r', 0, 0, 255,
+                                       WILL, Binary, '\r', 0});
         for (qsizetype cut = 0; cut <= wire.size(); ++cut) {
             Decoder decoder;
             QByteArray data;
             QList<Event> events;
             decoder.feed(QByteArrayView(wire).first(cut), data, events);
             decoder.feed(QByteArrayView(wire).sliced(cut), data, events);
-            QCOMPARE(data, bytes({'a', '\r', 'b', '\r', '\n', '\r', '\r', 0}));
+            QCOMPARE(data, bytes({'a', '\r', 'b', '\r', '\n', '\r', '\r', 0, '\r', 0}));
         }
     }
 
