@@ -13,6 +13,11 @@
 
 namespace {
 
+// Received bytes wait at most GatherMs for more, unless there are GatherBytes of them: as the
+// batches of a local port's trickle, a byte reaches the screen a moment later, never lost.
+constexpr int GatherMs = 10;
+constexpr qsizetype GatherBytes = 16384;
+
 struct Address
 {
     QString host;
@@ -72,6 +77,10 @@ NetPort::NetPort(QObject *parent) : QObject(parent), m_socket(this)
     connect(&m_socket, &QTcpSocket::readyRead, this, &NetPort::socketReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &NetPort::socketGone);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &NetPort::socketGone);
+    m_gather.setSingleShot(true);
+    m_gather.setTimerType(Qt::PreciseTimer);
+    m_gather.setInterval(GatherMs);
+    connect(&m_gather, &QTimer::timeout, this, &NetPort::gathered);
 }
 
 bool NetPort::isNetwork(const QString &name)
@@ -251,9 +260,20 @@ void NetPort::socketReadyRead()
 {
     if (!m_open || !m_socket.isOpen())
         return;
-    const qsizetype before = m_received.size();
     take(m_socket.readAll());
-    if (m_received.size() > before)
+    // A flood comes in the segments the server happened to write, often a few hundred bytes:
+    // small ones are gathered for a moment, so that the program is not woken for each.
+    if (m_received.size() >= GatherBytes) {
+        m_gather.stop();
+        emit readyRead();
+    } else if (!m_received.isEmpty() && !m_gather.isActive()) {
+        m_gather.start();
+    }
+}
+
+void NetPort::gathered()
+{
+    if (!m_received.isEmpty())
         emit readyRead();
 }
 

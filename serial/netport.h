@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 
 // A serial port on another machine: rfc2217://HOST:PORT (Telnet with the COM-PORT-OPTION, as
 // ser2net serves it) or tcp://HOST:PORT (raw bytes). It only ever connects out.
@@ -47,10 +48,12 @@ signals:
 private:
     void socketReadyRead();
     void socketGone();
+    void gathered();
     void take(QByteArrayView bytes);
     void fail(const QString &why);
 
     QTcpSocket m_socket;
+    QTimer m_gather;
     QString m_url;
     bool m_telnet = false;
     bool m_open = false;

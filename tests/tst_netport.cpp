@@ -53,9 +53,10 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        listening =
+            ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+            ::listen(m_listener, 1) == 0 &&
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) == 0;
         port = ntohs(address.sin_port);
         m_thread = std::thread([this, answer = std::move(answer), closeAfter] {
             const int client = ::accept(m_listener, nullptr, nullptr);
@@ -78,6 +79,7 @@ public:
     CannedServer(const CannedServer &) = delete;
     CannedServer &operator=(const CannedServer &) = delete;
 
+    bool listening = false;
     quint16 port = 0;
 
 private:
@@ -254,6 +256,7 @@ private slots:
         QFETCH(bool, closeAfter);
         QFETCH(QString, message);
         const CannedServer server(answer, closeAfter);
+        QVERIFY(server.listening);
         const QString url = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port);
         SerialPortControl control(PortMap::build(portEnvironment({{1, url}}), {}));
         control.setSettings("115200,n,8,1");
