@@ -96,8 +96,8 @@ private slots:
     // Before its WILL BINARY the server's CR comes as CR NUL: that NUL is not data, at any cut.
     void networkVirtualTerminal()
     {
-        const QByteArray wire = bytes({'a', '\r', 0, 'b', '\r', '\n', '\r', '\r', 0, 0, 255,
-                                       WILL, Binary, '\r', 0});
+        const QByteArray wire =
+            bytes({'a', '\r', 0, 'b', '\r', '\n', '\r', '\r', 0, 0, 255, WILL, Binary, '\r', 0});
         for (qsizetype cut = 0; cut <= wire.size(); ++cut) {
             Decoder decoder;
             QByteArray data;
