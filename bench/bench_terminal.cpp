@@ -2,11 +2,13 @@
 // conversion renders it and the screen of a shown (offscreen) window takes it. Also the delay from
 // a key press to its byte at the peer while a flood runs.
 // Usage: bench_terminal [--mb N] [--keys N] [--logs]; each case runs in a process of its own.
-// --logs: both capture logs (raw and with arrival times) run through the flood.
+// --logs: both capture logs (raw and with arrival times) run through the flood. The -ser2net
+// case floods through ser2net (RFC 2217 on the loopback interface) instead.
 #include "app/form1.h"
 #include "measure.h"
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
+#include "support/ser2net.h"
 #include "terminal/notation.h"
 #include "widgets/screen.h"
 
@@ -25,6 +27,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -92,7 +95,7 @@ bool runUntil(const std::function<bool()> &done, const std::function<qint64()> &
     return true;
 }
 
-int throughputCase(bool notation, bool text, qsizetype size, bool logs)
+int throughputCase(bool notation, bool text, qsizetype size, bool logs, bool network)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("input"));
@@ -102,10 +105,16 @@ int throughputCase(bool notation, bool text, qsizetype size, bool logs)
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return 2;
     }
-    const Peer peer({"--wait-open", "--send-file", file});
+    // ser2net opens the device as the connection comes, before the line is set: start later.
+    const Peer peer(network ? QStringList{"--wait-open", "--delay", "500", "--send-file", file}
+                            : QStringList{"--wait-open", "--send-file", file});
     if (peer.path().isEmpty())
         return 2;
-    Window w(peer.path());
+    // Through ser2net on the loopback interface, RFC 2217, when asked.
+    std::unique_ptr<Ser2net> server;
+    if (network)
+        server = std::make_unique<Ser2net>(peer.path(), dir.path());
+    Window w(network ? server->url(true) : peer.path());
     w.form.chkShowControl->setChecked(notation);
     if (logs) {
         w.form.startLog(dir.filePath(QStringLiteral("raw.log")), LogForm::Raw);
@@ -148,11 +157,11 @@ int throughputCase(bool notation, bool text, qsizetype size, bool logs)
     const double inputMB = double(size) / MB;
     const bool exact = done && w.form.Text1->length() == expected;
 
-    std::printf("%-8s %-6s %8.2f MB in  %8.2f MB shown  %7.2f MB/s  %6.3f CPU s/MB  "
+    std::printf("%s%-8s %-6s %8.2f MB in  %8.2f MB shown  %7.2f MB/s  %6.3f CPU s/MB  "
                 "RSS %7.1f MB (%.2f B per input byte)%s\n",
-                notation ? "notation" : "raw", text ? "lines" : "random", inputMB,
-                double(expected) / MB, inputMB / seconds, cpu / inputMB, double(resident) / MB,
-                double(resident - residentBefore) / double(size),
+                network ? "ser2net " : "", notation ? "notation" : "raw", text ? "lines" : "random",
+                inputMB, double(expected) / MB, inputMB / seconds, cpu / inputMB,
+                double(resident) / MB, double(resident - residentBefore) / double(size),
                 exact ? "" : (done ? "  (screen length differs)" : "  (stalled)"));
     std::printf("         %lld events, %.0f input bytes per event; MB/s of input per tenth of "
                 "the screen:",
@@ -257,8 +266,9 @@ int main(int argc, char *argv[])
         return keyDelayCase(keys);
     if (!only.isEmpty()) {
         const bool notation = only.startsWith(QLatin1String("notation"));
-        const bool text = only.endsWith(QLatin1String("lines"));
-        return throughputCase(notation, text, qsizetype(mb * MB), logs);
+        const bool text = only.contains(QLatin1String("lines"));
+        return throughputCase(notation, text, qsizetype(mb * MB), logs,
+                              only.endsWith(QLatin1String("-ser2net")));
     }
 
     std::printf("screen widget: Screen over %s%s; load average %.2f on %ld cores\n",
@@ -266,8 +276,8 @@ int main(int argc, char *argv[])
                 logs ? ", both capture logs on" : "", loadAverage(), sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
     int failures = 0;
-    for (const char *name :
-         {"notation-random", "raw-random", "notation-lines", "raw-lines", "keys"}) {
+    for (const char *name : {"notation-random", "raw-random", "raw-random-ser2net",
+                             "notation-lines", "raw-lines", "keys"}) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationFilePath(),

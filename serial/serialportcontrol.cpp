@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -24,6 +25,8 @@ constexpr int BatchMs = 40;
 // read as it comes, with no pause, and the kernel's buffers never fill while we wait. A flood that
 // the program has caught up with reads little at a time, but in much less than a batch's time.
 constexpr qint64 BatchBytes = 2048;
+// A network port is listed when a connection to it is made within this time.
+constexpr int ProbeLimitMs = 1000;
 } // namespace
 
 SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
@@ -37,6 +40,9 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     connect(&m_readPause, &QTimer::timeout, this, &SerialPortControl::readBatch);
     m_sinceRead.start();
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::portErrorOccurred);
+    connect(&m_net, &NetPort::readyRead, this, &SerialPortControl::OnComm);
+    connect(&m_net, &NetPort::lost, this,
+            [this] { portErrorOccurred(QSerialPort::ResourceError); });
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
@@ -62,7 +68,7 @@ SerialPortControl::~SerialPortControl()
 
 void SerialPortControl::setCommPort(int number)
 {
-    if (m_port.isOpen())
+    if (isLinked())
         throw Failure(QStringLiteral("The port number cannot be changed while the port is open"));
     m_commPort = number;
 }
@@ -87,7 +93,7 @@ void SerialPortControl::open()
 {
     if (m_failed)
         close();
-    if (m_port.isOpen())
+    if (isLinked())
         throw Failure(QStringLiteral("COM%1 is already open").arg(m_commPort));
     if (m_commPort < 1)
         throw Failure(QStringLiteral("Port number %1 is not valid: ports are numbered from 1")
@@ -95,6 +101,10 @@ void SerialPortControl::open()
     const auto device = m_map.device(m_commPort);
     if (!device)
         throw Failure(QStringLiteral("COM%1 has no device").arg(m_commPort));
+    if (NetPort::isNetwork(device->path)) {
+        openNetwork(device->path);
+        return;
+    }
 
     // Every check is made on the real device, before anything opens it.
     const QString real = deviceguard::canonicalDevice(device->path);
@@ -173,6 +183,11 @@ void SerialPortControl::closeWithin(qint64 ms)
     m_reconnectTimer.stop();
     m_dropped = 0;
     endLineControl();
+    if (m_net.isOpen()) {
+        // The socket's close blocks: it may not hold the window longer than a quit may wait.
+        m_dropped = m_net.close(ms >= 0 ? std::min(ms, QuitDrainMs) : QuitDrainMs);
+        m_salvaged += m_net.readAll();
+    }
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
         if (!m_failed) {
@@ -219,6 +234,8 @@ void SerialPortControl::setOutput(QByteArrayView bytes)
     // Typing during a drain goes out behind the rest; once the rest is dropped, nothing does.
     if (m_drain != nullptr && !m_drain->isWaiting())
         throw Failure(QStringLiteral("The port is closing"));
+    if (m_net.isOpen())
+        return m_net.write(bytes);
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         throw Failure(m_port.errorString());
     if (m_drain != nullptr)
@@ -230,6 +247,7 @@ QByteArray SerialPortControl::input()
     QByteArray bytes = std::exchange(m_salvaged, QByteArray());
     if (m_port.isOpen())
         bytes += m_port.readAll();
+    bytes += m_net.readAll();
     if (!m_lossReport.isEmpty()) {
         // What arrived before the loss is shown first; the loss itself with the next event.
         if (bytes.isEmpty())
@@ -241,6 +259,8 @@ QByteArray SerialPortControl::input()
 
 qint64 SerialPortControl::bytesToWrite() const
 {
+    if (m_net.isOpen())
+        return m_net.bytesToWrite();
     return m_port.isOpen() ? m_port.bytesToWrite() : 0;
 }
 
@@ -308,7 +328,7 @@ void SerialPortControl::portErrorOccurred(QSerialPort::SerialPortError error)
     if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
         error != QSerialPort::ResourceError)
         return;
-    if (!m_port.isOpen() || m_failed)
+    if (!isLinked() || m_failed)
         return;
     m_failed = true;
     QMetaObject::invokeMethod(this, &SerialPortControl::deviceLost, Qt::QueuedConnection);
@@ -319,7 +339,10 @@ void SerialPortControl::deviceLost()
 {
     if (!m_failed)
         return; // closed in the meantime
-    m_salvaged += m_port.readAll();
+    if (m_port.isOpen())
+        m_salvaged += m_port.readAll();
+    m_salvaged += m_net.readAll();
+    m_net.abort();
     endLineControl();
     m_port.close();
     // The device may come back under the same name: our lock must not keep it from anyone.
@@ -328,6 +351,7 @@ void SerialPortControl::deviceLost()
     m_failed = false;
     m_readPause.stop();
     m_lastError = portLabel() + QStringLiteral(" was disconnected");
+    m_reconnectTimer.setInterval(500);
     if (m_reconnect)
         m_reconnectTimer.start();
     else
@@ -345,7 +369,11 @@ void SerialPortControl::tryReconnect()
         open();
         m_reconnectTimer.stop();
     } catch (const std::exception &) {
-        // Back but not ready yet (still settling, or held by a probe): look again later.
+        // Back but not ready yet (still settling, or held by a probe): look again later. A
+        // server that is away is asked less and less often, as each try may wait for it.
+        const auto url = m_map.device(m_commPort);
+        if (url && NetPort::isNetwork(url->path))
+            m_reconnectTimer.setInterval(qMin(m_reconnectTimer.interval() * 2, 5000));
     }
 }
 
@@ -360,6 +388,8 @@ QString SerialPortControl::absence(int number) const
     const auto device = m_map.device(number);
     if (!device)
         return QStringLiteral("no device");
+    if (NetPort::isNetwork(device->path))
+        return {}; // whether it answers is the probe's to find
     const QFileInfo info(device->path);
     if (m_map.isAbsent(number) || !info.exists())
         return QStringLiteral("not present");
@@ -372,6 +402,8 @@ QString SerialPortControl::absence(int number) const
 
 QString SerialPortControl::probe(int number) const
 {
+    if (const auto device = m_map.device(number); device && NetPort::isNetwork(device->path))
+        return NetPort::reach(device->path, ProbeLimitMs);
     SerialPortControl other(m_map);
     try {
         other.setCommPort(number);
@@ -381,4 +413,14 @@ QString SerialPortControl::probe(int number) const
         return describe(failure);
     }
     return {};
+}
+
+// No device checks or locks: the server guards its own device.
+void SerialPortControl::openNetwork(const QString &url)
+{
+    m_lastError.clear();
+    m_net.open(url, m_settings);
+    m_noLineControl = portLabel() + QStringLiteral(" is a network port: its modem lines and break "
+                                                   "are not reached from here");
+    emit lineStateChanged();
 }

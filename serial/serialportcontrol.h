@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/netport.h"
 #include "serial/portdrain.h"
 #include "serial/portlock.h"
 #include "serial/portmap.h"
@@ -44,7 +45,7 @@ public:
     int commPort() const { return m_commPort; }
     void setCommPort(int number);
 
-    bool portOpen() const { return m_port.isOpen() && !m_failed; }
+    bool portOpen() const { return isLinked() && !m_failed; }
     // A close waits while the device takes what is queued, handling events meanwhile; asked to
     // close again during that wait, it drops what is left at once.
     void setPortOpen(bool open);
@@ -100,6 +101,8 @@ signals:
 
 private:
     void open();
+    void openNetwork(const QString &url);
+    bool isLinked() const { return m_port.isOpen() || m_net.isOpen(); }
     void close();
     void portReadyRead();
     void readBatch();
@@ -132,6 +135,7 @@ private:
 
     PortMap m_map;
     BatchedPort m_port;
+    NetPort m_net; // instead of m_port for a port on another machine
     int m_commPort = 1;
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     LineSettings m_settings;

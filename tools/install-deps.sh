@@ -8,6 +8,7 @@ packages=(
     fonts-dejavu-core fonts-liberation2 xvfb xauth
     dpkg-dev file clang libclang-rt-14-dev clang-tidy clang-format cppcheck
     lintian appstream desktop-file-utils
+    ser2net
 )
 
 missing=()

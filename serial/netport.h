@@ -1,0 +1,65 @@
+#pragma once
+
+#include "serial/linesettings.h"
+#include "serial/telnetcodec.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+// A serial port on another machine: rfc2217://HOST:PORT (Telnet with the COM-PORT-OPTION, as
+// ser2net serves it) or tcp://HOST:PORT (raw bytes). It only ever connects out.
+class NetPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The longest an open may keep the window waiting.
+    static constexpr int OpenLimitMs = 3000;
+
+    explicit NetPort(QObject *parent = nullptr);
+
+    // Whether the device name is a network port's URL.
+    static bool isNetwork(const QString &name);
+    // Connects and disconnects at once, sending nothing: empty when a connection was made
+    // within limitMs, else why not.
+    static QString reach(const QString &url, int limitMs);
+
+    // Connects and, for RFC 2217, sets the line; throws Failure naming the URL.
+    void open(const QString &url, const LineSettings &settings);
+    bool isOpen() const { return m_open; }
+    // Sends what is queued, waiting at most boundMs, and closes; returns the bytes dropped.
+    qint64 close(qint64 boundMs);
+    // Closes at once, dropping what is queued.
+    void abort();
+
+    void write(QByteArrayView bytes);
+    QByteArray readAll();
+    qint64 bytesAvailable() const { return m_received.size(); }
+    qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
+
+signals:
+    void readyRead();
+    // The connection ended or failed under us; once per open.
+    void lost();
+
+private:
+    void socketReadyRead();
+    void socketGone();
+    void gathered();
+    void take(QByteArrayView bytes);
+    void fail(const QString &why);
+
+    QTcpSocket m_socket;
+    QTimer m_gather;
+    QString m_url;
+    bool m_telnet = false;
+    bool m_open = false;
+    bool m_gone = false;
+    telnet::Decoder m_decoder;
+    telnet::Negotiator m_negotiator;
+    QByteArray m_received;
+    QList<telnet::ComPortReply> m_replies; // gathered during the open
+};
