@@ -10,6 +10,7 @@
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
+#include "windowbench.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,7 +19,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPaintEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -34,7 +34,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -176,38 +175,6 @@ void stampArrivals(const QByteArray &device, PaintWatch &watch, const std::atomi
     ::close(fd);
 }
 
-// The times at which a file grew to each of its first count bytes, seen through inotify.
-void watchGrowth(const QByteArray &path, qsizetype count, std::vector<Clock::time_point> &times,
-                 const std::atomic<bool> &stop)
-{
-    const int in = inotify_init1(IN_CLOEXEC);
-    if (in < 0 || inotify_add_watch(in, path.constData(), IN_MODIFY) < 0)
-        return;
-    while (!stop && qsizetype(times.size()) < count) {
-        pollfd p{in, POLLIN, 0};
-        if (::poll(&p, 1, 100) != 1)
-            continue;
-        char events[4096];
-        if (::read(in, events, sizeof events) <= 0)
-            break;
-        struct stat st
-        {
-        };
-        if (::stat(path.constData(), &st) == 0)
-            while (qsizetype(times.size()) < std::min<qsizetype>(st.st_size, count))
-                times.push_back(Clock::now());
-    }
-    ::close(in);
-}
-
-// Sleeps in the event loop: a loop of processEvents would spin and be measured as the window's.
-void runFor(qint64 ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(int(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds, bool log)
 {
     QTemporaryDir dir;
@@ -230,16 +197,8 @@ int pacedCase(bool notation, bool lines, qint64 rate, int piece, int seconds, bo
         form.startLog(dir.filePath(QStringLiteral("raw.log")), LogForm::Raw);
         form.startLog(dir.filePath(QStringLiteral("stamped.txt")), LogForm::Stamped);
     }
-    // A box (the port failed to open) would wait for a user who is not there.
     QTimer boxWatch;
-    QObject::connect(&boxWatch, &QTimer::timeout, &form, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            std::printf("bench_paced: the window says: %s\n", qPrintable(box->text()));
-            std::fflush(stdout);
-            std::_Exit(2);
-        }
-    });
-    boxWatch.start(500);
+    exitOnBox(boxWatch, &form, "bench_paced");
     form.btnOpen->click();
     if (!form.MSComm1->portOpen())
         return 2;

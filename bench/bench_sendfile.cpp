@@ -14,14 +14,13 @@
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
 #include "widgets/commondialog.h"
+#include "windowbench.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QThread>
@@ -81,14 +80,14 @@ int benchCount(qint64 megabytes)
     return 0;
 }
 
-// The user answers OK to the confirmation.
-void answerConfirmations(QTimer &answerer, Form1 &window)
+// The window with its port open on the peer at baud, sending the file at path.
+void openOn(Form1 &window, int baud, const QString &path)
 {
-    QObject::connect(&answerer, &QTimer::timeout, &window, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->button(QMessageBox::Ok)->click();
-    });
-    answerer.start(10);
+    window.show();
+    window.MSComm1->setCommPort(1);
+    window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
+    window.MSComm1->setPortOpen(true);
+    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
 }
 
 // The most this process has held resident since the last reset, in bytes; -1 when unknown.
@@ -125,13 +124,9 @@ int benchLongLine(qint64 megabytes, int baud)
     if (peer.path().isEmpty())
         return 1;
     Form1 window(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
-    window.show();
-    window.MSComm1->setCommPort(1);
-    window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
-    window.MSComm1->setPortOpen(true);
-    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+    openOn(window, baud, path);
     QTimer answerer;
-    answerConfirmations(answerer, window);
+    answerConfirmations(answerer, &window);
 
     // A timer that should tick every 5 ms: the longest gap is the longest stall.
     QElapsedTimer sinceTick;
@@ -200,14 +195,10 @@ int main(int argc, char *argv[])
     if (peer.path().isEmpty())
         return 1;
     Form1 window(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
-    window.show();
-    window.MSComm1->setCommPort(1);
-    window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
-    window.MSComm1->setPortOpen(true);
-    window.CommonDialog1->setChooser([path](QWidget *, const QString &) { return path; });
+    openOn(window, baud, path);
 
     QTimer answerer;
-    answerConfirmations(answerer, window);
+    answerConfirmations(answerer, &window);
 
     QList<Sample> samples;
     QElapsedTimer clock;

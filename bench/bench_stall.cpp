@@ -8,6 +8,7 @@
 #include "serial/serialportcontrol.h"
 #include "support/peer.h"
 #include "widgets/screen.h"
+#include "windowbench.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,7 +17,6 @@
 #include <QEventLoop>
 #include <QInputDevice>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,8 +26,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -64,42 +64,11 @@ public:
     }
 };
 
-// The times at which a file grew to each of its bytes, seen through inotify.
-void watchGrowth(const QByteArray &path, std::vector<Clock::time_point> &times,
-                 const std::atomic<bool> &stop)
-{
-    const int in = inotify_init1(IN_CLOEXEC);
-    if (in < 0 || inotify_add_watch(in, path.constData(), IN_MODIFY) < 0)
-        return;
-    while (!stop) {
-        pollfd p{in, POLLIN, 0};
-        if (::poll(&p, 1, 50) != 1)
-            continue;
-        char events[4096];
-        if (::read(in, events, sizeof events) <= 0)
-            break;
-        struct stat st
-        {
-        };
-        if (::stat(path.constData(), &st) == 0)
-            while (qsizetype(times.size()) < qsizetype(st.st_size))
-                times.push_back(Clock::now());
-    }
-    ::close(in);
-}
-
 double percentile(const std::vector<double> &sorted, double p)
 {
     if (sorted.empty())
         return 0;
     return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
-}
-
-void runFor(qint64 ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(int(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace
@@ -136,14 +105,7 @@ int main(int argc, char *argv[])
     form.show();
     form.chkShowControl->setChecked(true);
     QTimer boxWatch;
-    QObject::connect(&boxWatch, &QTimer::timeout, &form, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            std::printf("bench_stall: the window says: %s\n", qPrintable(box->text()));
-            std::fflush(stdout);
-            std::_Exit(2);
-        }
-    });
-    boxWatch.start(500);
+    exitOnBox(boxWatch, &form, "bench_stall");
     form.btnOpen->click();
     if (!form.MSComm1->portOpen())
         return 2;
@@ -160,7 +122,9 @@ int main(int argc, char *argv[])
     std::atomic<qint64> peakResident = 0;
     Heartbeat heartbeat;
     const QByteArray recordPath = record.toLocal8Bit();
-    std::thread watcher([&arrived, &stop, &recordPath] { watchGrowth(recordPath, arrived, stop); });
+    std::thread watcher([&arrived, &stop, &recordPath] {
+        watchGrowth(recordPath, std::numeric_limits<qsizetype>::max(), arrived, stop);
+    });
     std::thread presser([&pressed, &stop, screen] {
         auto next = Clock::now();
         while (!stop) {
