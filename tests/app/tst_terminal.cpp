@@ -1,6 +1,6 @@
-#include "expectednotation.h"
 #include "support/boxanswerer.h"
 #include "support/events.h"
+#include "support/expectednotation.h"
 #include "support/files.h"
 #include "support/terminal.h"
 #include "support/testmain.h"

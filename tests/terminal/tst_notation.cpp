@@ -1,4 +1,4 @@
-#include "expectednotation.h"
+#include "support/expectednotation.h"
 #include "support/files.h"
 #include "terminal/notation.h"
 
