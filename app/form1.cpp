@@ -144,7 +144,7 @@ void Form1::createControls()
     place(btnOpen, 840, 5280, 975, 375);
     btnClose = named(new QPushButton(QStringLiteral("Close Port"), client), "btnClose");
     place(btnClose, 2160, 5280, 855, 375);
-    btnClose->setEnabled(false);
+    showPortOpen(false);
 
     ProgressLabel = named(new QLabel(QStringLiteral("Progress"), client), "ProgressLabel");
     ProgressLabel->setFont(standInFont(9.75));

@@ -153,6 +153,7 @@ private:
             logBytesNow(direction, bytes);
     }
     void logBytesNow(LogDirection direction, QByteArrayView bytes);
+    void showPortOpen(bool open);
     void showClosing(bool closing);
     void tellCloseNote(bool inBox);
 

@@ -5,7 +5,6 @@
 #include "widgets/screen.h"
 
 #include <QCheckBox>
-#include <QPushButton>
 #include <QScopedValueRollback>
 
 #include <exception>
@@ -39,18 +38,15 @@ void Form1::MSComm1_OnComm()
         const QScopedValueRollback<bool> once(m_outOfMemoryShown, true);
         try {
             MSComm1->setPortOpen(false);
-            btnClose->setEnabled(false);
-            btnOpen->setEnabled(true);
+            showPortOpen(false);
         } catch (const std::exception &) {
             // The box below says what matters; the port is closed or already gone.
         }
         showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
     } catch (const std::exception &failure) {
         // A lost device closed the port: the buttons show it closed before the box says why.
-        if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice()) {
-            btnOpen->setEnabled(true);
-            btnClose->setEnabled(false);
-        }
+        if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice())
+            showPortOpen(false);
         showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
     }
 }
