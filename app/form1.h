@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <array>
+#include <exception>
 #include <memory>
 
 class QAction;
@@ -154,6 +155,7 @@ private:
     }
     void logBytesNow(LogDirection direction, QByteArrayView bytes);
     void showPortOpen(bool open);
+    void tellReceiveFailure(const std::exception &failure);
     void showClosing(bool closing);
     void tellCloseNote(bool inBox);
 
