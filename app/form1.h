@@ -4,6 +4,7 @@
 #include "serial/portmap.h"
 #include "terminal/capturelog.h"
 #include "terminal/notation.h"
+#include "widgets/portcombobox.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,7 +19,6 @@
 class QAction;
 class QCheckBox;
 class QCloseEvent;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -66,7 +66,7 @@ public:
     QGroupBox *HelpFrame = nullptr;
     QPlainTextEdit *Helpbox = nullptr;
     QPushButton *Command1 = nullptr;
-    QComboBox *cboPort = nullptr;
+    PortComboBox *cboPort = nullptr;
     QComboBox *cboBaud = nullptr;
     QComboBox *cboParity = nullptr;
     QCheckBox *chkShowControl = nullptr;
