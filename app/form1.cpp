@@ -51,6 +51,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     createLogging();
     wireEvents();
     createLineControl();
+    watchDevices();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     chkShowControl->setFocus();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/fleetingdevices.h"
 #include "serial/portlist.h"
 #include "serial/portmap.h"
 #include "terminal/capturelog.h"
@@ -108,6 +109,8 @@ public:
 
     // Where help.txt is looked for; empty means the program's own directory (tests set it).
     QString helpDirectory;
+    // USB serial devices that went soon after they came, as /dev changes.
+    FleetingDevices fleetingDevices;
     // Rates from --baud, listed after the fixed ones, the first selected; set before Form_Load.
     QList<qint32> extraBaudRates;
 
@@ -142,6 +145,8 @@ private:
     void createLineControl();
     void wireEvents();
     void showPortList(const PortList::Look &look);
+    void watchDevices();
+    QString brlttyAdvice() const;
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
     void createLogging();

@@ -1,6 +1,5 @@
 #include "app/form1.h"
 #include "base/failure.h"
-#include "serial/openadvice.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/messagebox.h"
@@ -28,8 +27,7 @@ void Form1::btnOpen_clicked()
         Text1->setFocus();
     } catch (const std::exception &failure) {
         QString text = QStringLiteral("Error opening port. ") + describe(failure);
-        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
-            !advice.isEmpty())
+        if (const QString advice = brlttyAdvice(); !advice.isEmpty())
             text += u' ' + advice;
         showMessage(this, text);
     }
