@@ -51,6 +51,7 @@ Form1::Form1(PortMap ports, QWidget *parent) : QMainWindow(parent)
     createLogging();
     wireEvents();
     createLineControl();
+    watchDevices();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     chkShowControl->setFocus();
 }
@@ -113,20 +114,19 @@ void Form1::createControls()
     Command1->setFont(buttonFont);
     place(Command1, 6360, 3480, 1215, 375);
 
-    const auto combo = [this, client](const char *name, const char *text) {
-        // The port list's box also says when it drops down; the others are plain boxes.
-        QComboBox *box = named(
-            qstrcmp(name, "cboPort") == 0 ? new PortComboBox(client) : new QComboBox(client), name);
+    const auto combo = [](auto *box, const char *name, const char *text) {
+        named(box, name);
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setEditText(QLatin1StringView(text));
         return box;
     };
-    cboPort = combo("cboPort", "Combo1");
+    // The port list's box also says when it drops down; the others are plain boxes.
+    cboPort = combo(new PortComboBox(client), "cboPort", "Combo1");
     place(cboPort, 240, 4800, 1455, 315);
-    cboBaud = combo("cboBaud", "Combo2");
+    cboBaud = combo(new QComboBox(client), "cboBaud", "Combo2");
     place(cboBaud, 2040, 4800, 1455, 315);
-    cboParity = combo("cboParity", "Combo1");
+    cboParity = combo(new QComboBox(client), "cboParity", "Combo1");
     place(cboParity, 3840, 4800, 1335, 315);
 
     chkShowControl = named(new QCheckBox(QStringLiteral("Display Control Characters"), client),
@@ -144,7 +144,7 @@ void Form1::createControls()
     place(btnOpen, 840, 5280, 975, 375);
     btnClose = named(new QPushButton(QStringLiteral("Close Port"), client), "btnClose");
     place(btnClose, 2160, 5280, 855, 375);
-    btnClose->setEnabled(false);
+    showPortOpen(false);
 
     ProgressLabel = named(new QLabel(QStringLiteral("Progress"), client), "ProgressLabel");
     ProgressLabel->setFont(standInFont(9.75));
@@ -196,8 +196,7 @@ void Form1::wireEvents()
     connect(chkShowControl, &QCheckBox::toggled, this, &Form1::chkShowControl_clicked);
     connect(btnOpen, &QPushButton::clicked, this, &Form1::btnOpen_clicked);
     connect(btnClose, &QPushButton::clicked, this, &Form1::btnClose_clicked);
-    connect(static_cast<PortComboBox *>(cboPort), &PortComboBox::DropDown, this,
-            &Form1::cboPort_DropDown);
+    connect(cboPort, &PortComboBox::DropDown, this, &Form1::cboPort_DropDown);
     connect(MSComm1, &SerialPortControl::OnComm, this, &Form1::MSComm1_OnComm);
     connect(Text1, &Screen::KeyPress, this, &Form1::Text1_KeyPress);
     connect(help, &QAction::triggered, this, &Form1::help_triggered);

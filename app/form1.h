@@ -1,9 +1,11 @@
 #pragma once
 
+#include "serial/fleetingdevices.h"
 #include "serial/portlist.h"
 #include "serial/portmap.h"
 #include "terminal/capturelog.h"
 #include "terminal/notation.h"
+#include "widgets/portcombobox.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,12 +14,12 @@
 #include <QTimer>
 
 #include <array>
+#include <exception>
 #include <memory>
 
 class QAction;
 class QCheckBox;
 class QCloseEvent;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -65,7 +67,7 @@ public:
     QGroupBox *HelpFrame = nullptr;
     QPlainTextEdit *Helpbox = nullptr;
     QPushButton *Command1 = nullptr;
-    QComboBox *cboPort = nullptr;
+    PortComboBox *cboPort = nullptr;
     QComboBox *cboBaud = nullptr;
     QComboBox *cboParity = nullptr;
     QCheckBox *chkShowControl = nullptr;
@@ -107,6 +109,8 @@ public:
 
     // Where help.txt is looked for; empty means the program's own directory (tests set it).
     QString helpDirectory;
+    // USB serial devices that went soon after they came, as /dev changes.
+    FleetingDevices fleetingDevices;
     // Rates from --baud, listed after the fixed ones, the first selected; set before Form_Load.
     QList<qint32> extraBaudRates;
 
@@ -141,6 +145,8 @@ private:
     void createLineControl();
     void wireEvents();
     void showPortList(const PortList::Look &look);
+    void watchDevices();
+    QString brlttyAdvice() const;
     void setSendMaximum(qint64 lines);
     void setSendValue(qint64 lines);
     void createLogging();
@@ -153,6 +159,8 @@ private:
             logBytesNow(direction, bytes);
     }
     void logBytesNow(LogDirection direction, QByteArrayView bytes);
+    void showPortOpen(bool open);
+    void tellReceiveFailure(const std::exception &failure);
     void showClosing(bool closing);
     void tellCloseNote(bool inBox);
 

@@ -5,6 +5,8 @@
 #include "serial/serialportcontrol.h"
 
 #include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFileSystemWatcher>
 
 #include <exception>
 
@@ -44,8 +46,7 @@ void Form1::showPortList(const PortList::Look &look)
     if (cboPort->count() == 0) {
         cboPort->setEditText(QStringLiteral("Combo1"));
         QString tip = PortList::emptyListTip(look.refusals);
-        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
-            !advice.isEmpty())
+        if (const QString advice = brlttyAdvice(); !advice.isEmpty())
             tip += u'\n' + advice;
         cboPort->setToolTip(PortList::plainToolTip(tip));
         return;
@@ -53,4 +54,24 @@ void Form1::showPortList(const PortList::Look &look)
     cboPort->setToolTip(QString());
     const int keep = cboPort->findText(chosen);
     cboPort->setCurrentIndex(keep >= 0 ? keep : 0);
+}
+
+// A device node that comes or goes changes /dev: a tty that brltty takes goes within a second,
+// long before the user drops the list down again.
+void Form1::watchDevices()
+{
+    const QString dev = QStringLiteral("/dev");
+    auto *watch = new QFileSystemWatcher({dev}, this);
+    const auto look = [this, dev] {
+        fleetingDevices.observe(
+            QDeadlineTimer::current().deadline(), FleetingDevices::ttyNames(dev),
+            [](const QString &name) { return FleetingDevices::isUsbTty(name); });
+    };
+    connect(watch, &QFileSystemWatcher::directoryChanged, this, look);
+    look();
+}
+
+QString Form1::brlttyAdvice() const
+{
+    return OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning(), fleetingDevices.devices());
 }

@@ -1,6 +1,5 @@
 #include "app/form1.h"
 #include "base/failure.h"
-#include "serial/openadvice.h"
 #include "serial/portchoice.h"
 #include "serial/serialportcontrol.h"
 #include "widgets/messagebox.h"
@@ -24,13 +23,11 @@ void Form1::btnOpen_clicked()
         MSComm1->setSettings(PortChoice::settingsString(cboBaud->currentIndex(),
                                                         cboParity->currentIndex(), extraBaudRates));
         MSComm1->setPortOpen(true);
-        btnOpen->setEnabled(false);
-        btnClose->setEnabled(true);
+        showPortOpen(true);
         Text1->setFocus();
     } catch (const std::exception &failure) {
         QString text = QStringLiteral("Error opening port. ") + describe(failure);
-        if (const QString advice = OpenAdvice::brlttyAdvice(OpenAdvice::brlttyRunning());
-            !advice.isEmpty())
+        if (const QString advice = brlttyAdvice(); !advice.isEmpty())
             text += u' ' + advice;
         showMessage(this, text);
     }
@@ -49,8 +46,7 @@ void Form1::btnClose_clicked()
         RawLog->flush();
         StampedLog->flush();
         showClosing(false);
-        btnClose->setEnabled(false);
-        btnOpen->setEnabled(true);
+        showPortOpen(false);
         // The port is closed either way; the user thinks the dropped bytes were sent. A window
         // that closed during the drain can no longer say so in a box.
         tellCloseNote(!isClosing());
@@ -58,6 +54,13 @@ void Form1::btnClose_clicked()
         showClosing(false);
         showMessage(this, QStringLiteral("Error closing port .. ") + describe(failure));
     }
+}
+
+// Only the button that can act is enabled (the other is disabled first).
+void Form1::showPortOpen(bool open)
+{
+    (open ? btnOpen : btnClose)->setEnabled(false);
+    (open ? btnClose : btnOpen)->setEnabled(true);
 }
 
 // While the port drains the window stays as it is; the button and the pointer say it is closing.

@@ -5,7 +5,6 @@
 #include "widgets/screen.h"
 
 #include <QCheckBox>
-#include <QPushButton>
 #include <QScopedValueRollback>
 
 #include <exception>
@@ -39,18 +38,20 @@ void Form1::MSComm1_OnComm()
         const QScopedValueRollback<bool> once(m_outOfMemoryShown, true);
         try {
             MSComm1->setPortOpen(false);
-            btnClose->setEnabled(false);
-            btnOpen->setEnabled(true);
         } catch (const std::exception &) {
-            // The box below says what matters; the port is closed or already gone.
+            // The box says what matters; the port is closed or already gone.
         }
-        showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
+        tellReceiveFailure(failure);
     } catch (const std::exception &failure) {
-        // A lost device closed the port: the buttons show it closed before the box says why.
-        if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice()) {
-            btnOpen->setEnabled(true);
-            btnClose->setEnabled(false);
-        }
-        showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
+        tellReceiveFailure(failure);
     }
+}
+
+// A lost device or a close after a failure: the buttons show the port closed before the box
+// says why. While --reconnect waits for the device, Close Port stays the way to stop it.
+void Form1::tellReceiveFailure(const std::exception &failure)
+{
+    if (!MSComm1->portOpen() && !MSComm1->isAwaitingDevice())
+        showPortOpen(false);
+    showMessage(this, QStringLiteral("ERror in receive routine, ") + describe(failure));
 }

@@ -114,14 +114,26 @@ QList<Holder> holdersOf(const QString &path)
     return holders;
 }
 
-QString brlttyAdvice(bool brlttyRunning)
+QString brlttyAdvice(bool brlttyRunning, const QStringList &fleeting)
 {
-    if (!brlttyRunning)
+    const QString gone = fleeting.join(QStringLiteral(", "));
+    QString why;
+    if (!fleeting.isEmpty() && brlttyRunning)
+        why = QStringLiteral("brltty is running, and %1 went within 2 s of coming: it takes many "
+                             "USB serial adapters (CH340, CP210x) for braille displays.")
+                  .arg(gone);
+    else if (!fleeting.isEmpty())
+        why = QStringLiteral("%1 went within 2 s of coming, as a USB serial adapter (CH340, "
+                             "CP210x) does when brltty takes it for a braille display.")
+                  .arg(gone);
+    else if (brlttyRunning)
+        why = QStringLiteral("brltty is running: it takes many USB serial adapters (CH340, CP210x) "
+                             "for braille displays, and the device goes a second after it comes.");
+    else
         return {};
-    return QStringLiteral(
-        "brltty is running: it takes many USB serial adapters (CH340, CP210x) for braille "
-        "displays, and the device goes a second after it comes. Remove it (sudo apt remove "
-        "brltty), or disable its udev rule for the adapter.");
+    return why + QStringLiteral(" Remove brltty (sudo apt remove brltty), or disable its udev "
+                                "rule for the adapter (copy /usr/lib/udev/rules.d/85-brltty.rules "
+                                "to /etc/udev/rules.d/ and comment out the adapter's line).");
 }
 
 bool brlttyRunning()

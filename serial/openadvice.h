@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Why a device did not open, in words that say what to do about it.
 namespace OpenAdvice {
@@ -34,8 +35,9 @@ Facts gather(const QString &path, bool busy);
 QList<Holder> holdersOf(const QString &path);
 
 // brltty takes many USB serial adapters (CH340, CP210x) for braille displays, and their tty goes
-// a second after it comes. The advice to add to an open's refusal while it runs, else empty.
-QString brlttyAdvice(bool brlttyRunning);
+// a second after it comes. The advice to add to an open's refusal while it runs or after such
+// devices (fleeting, "/dev/ttyUSB0") went, else empty.
+QString brlttyAdvice(bool brlttyRunning, const QStringList &fleeting);
 // Whether a process named brltty runs, from /proc/*/comm.
 bool brlttyRunning();
 

@@ -78,10 +78,6 @@ private:
 Screen::Screen(QWidget *parent) : QAbstractScrollArea(parent)
 {
     setVerticalScrollBar(new ScreenScrollBar(Qt::Vertical, this));
-    // The bars never come or go (always the one, never the other), so the range that grows with
-    // every frame need not lay them out anew each time.
-    disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
-               SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -208,14 +208,19 @@ private slots:
         QCOMPARE(window->ControlName(-1), "[??]");
     }
 
-    // While brltty runs (here a program of that name), a failed open and the empty list's
-    // tooltip name it and the remedy; advice missing then, or given without it, fails here.
+    // While brltty runs (here a program of that name), or after a USB tty went soon after it
+    // came, a failed open and the empty list's tooltip name it and the remedy; advice missing
+    // then, or given without either, fails here.
     void brlttyAdvice()
     {
         const QString advice = "brltty is running: it takes many USB serial adapters";
         const TempFiles files;
-        const auto tipAndMessage = [] {
+        const auto tipAndMessage = [](const QStringList &went = {}) {
             auto window = loadedWindow({{1, "/nonexistent/tty"}});
+            qint64 ms = 0; // what went was there for 0.1 s
+            for (const QStringList &look : {QStringList{}, went, QStringList{}})
+                window->fleetingDevices.observe(ms += 100, look, [](auto &) { return true; });
+            window->cboPort_DropDown();
             window->show();
             const BoxAnswerer boxes;
             QTest::mouseClick(window->btnOpen, Qt::LeftButton);
@@ -223,6 +228,10 @@ private slots:
         };
         for (const QString &text : tipAndMessage())
             QVERIFY2(!text.contains("brltty"), qPrintable(text));
+        for (const QString &text : tipAndMessage({"ttyUSB7"}))
+            QVERIFY2(text.contains("/dev/ttyUSB7 went within 2 s of coming, as a USB serial "
+                                   "adapter (CH340, CP210x) does when brltty takes it"),
+                     qPrintable(text));
         const QString fake = files.path("brltty");
         QVERIFY(QFile::link("/bin/sleep", fake));
         QProcess brltty;
@@ -234,7 +243,7 @@ private slots:
         QVERIFY2(seen[0].contains(advice), qPrintable(seen[0]));
         QVERIFY2(seen[1].startsWith("Error opening port. Port number 0 is not valid"),
                  qPrintable(seen[1]));
-        QVERIFY2(seen[1].endsWith(" disable its udev rule for the adapter."), qPrintable(seen[1]));
+        QVERIFY2(seen[1].endsWith(" and comment out the adapter's line)."), qPrintable(seen[1]));
     }
 
     void portHeldElsewhereIsNotListed()

@@ -1,10 +1,14 @@
 // Port numbers through devices that come and go, the list refresh rule, and open advice.
 
+#include "serial/fleetingdevices.h"
 #include "serial/openadvice.h"
 #include "serial/portlist.h"
 #include "serial/portmap.h"
+#include "support/files.h"
 #include "support/peer.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 namespace {
@@ -148,6 +152,50 @@ private slots:
         if (!facts.isEmpty() && !given.permissionDenied)
             given.holders.append({812, facts});
         QCOMPARE(OpenAdvice::describe(given, "Input/output error"), expected);
+    }
+
+    // Catches a USB tty that brltty took going unremarked, or an ordinary unplug, a non-USB
+    // device or one of unknown arrival named. Each look is "ms:names there".
+    void fleetingDevices_data()
+    {
+        QTest::addColumn<QStringList>("looks");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("USB, gone within 2 s")
+            << QStringList{"0:ttyS0", "100:ttyS0 ttyUSB0", "1100:ttyS0"} << "/dev/ttyUSB0";
+        QTest::newRow("gone after 2 s: an unplug")
+            << QStringList{"0:", "100:ttyUSB0", "2100:"} << "";
+        QTest::newRow("not on USB") << QStringList{"0:", "100:ttyS4", "200:"} << "";
+        QTest::newRow("there at the first look") << QStringList{"0:ttyUSB0", "100:"} << "";
+        QTest::newRow("back again: the new stay decides")
+            << QStringList{"0:", "100:ttyUSB0", "500:", "900:ttyUSB0", "3000:"} << "";
+    }
+    void fleetingDevices()
+    {
+        QFETCH(QStringList, looks);
+        FleetingDevices seen;
+        for (const QString &look : looks)
+            seen.observe(look.section(u':', 0, 0).toLongLong(),
+                         look.section(u':', 1).split(u' ', Qt::SkipEmptyParts),
+                         [](const QString &name) { return name.startsWith("ttyUSB"); });
+        QTEST(seen.devices().join(u' '), "expected");
+    }
+
+    // Catches a USB adapter not found through sysfs, or a board's own UART taken for one.
+    void usbTtyFromSysfs()
+    {
+        const TempFiles sys;
+        for (const QString tty : {"ttyUSB0", "ttyS0"}) {
+            const QString dir = sys.path(tty == "ttyS0" ? "devices/platform/serial8250/tty/"
+                                                        : "devices/pci0/usb1/1-1/1-1:1.0/");
+            const QString bus = sys.path(tty == "ttyS0" ? "bus/platform" : "bus/usb");
+            QVERIFY(QDir().mkpath(dir + tty) && QDir().mkpath(bus) &&
+                    QDir().mkpath(sys.path("class/tty/" + tty)));
+            QVERIFY(QFile::link(dir + tty, sys.path("class/tty/" + tty + "/device")) &&
+                    QFile::link(bus, dir + "subsystem"));
+        }
+        QVERIFY(FleetingDevices::isUsbTty("ttyUSB0", sys.path()));
+        QVERIFY(!FleetingDevices::isUsbTty("ttyS0", sys.path()));
+        QVERIFY(!FleetingDevices::isUsbTty("tty0", sys.path())); // no device at all
     }
 
     // Catches a busy device whose holder goes unnamed, or a program named that does not hold it.
