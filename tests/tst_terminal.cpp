@@ -6,8 +6,12 @@
 #include "support/testmain.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QHelpEvent>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTest>
+#include <QToolTip>
 
 #include <sys/resource.h>
 
@@ -63,6 +67,7 @@ private slots:
     void lineEndsPerEvent();
     void notationSwitchAtNextEvent();
     void receiveMovesCaretToEnd();
+    void rowArrivalTooltips();
     void echo_data();
     void echo();
     void echoLandsAtEnd();
@@ -247,6 +252,39 @@ void TestTerminal::receiveMovesCaretToEnd()
     t.window.MSComm1_OnComm();
     QCOMPARE(t.window.Text1->bytes(), QByteArray("first linexyz"));
     QCOMPARE(t.window.Text1->cursorPosition(), 13);
+}
+
+// Catches rows stamped by another clock or with another piece's time, and a tooltip that names
+// another row or leaves out the time since the row before.
+void TestTerminal::rowArrivalTooltips()
+{
+    // Two lines 1.2 s apart: 6 bytes at a time, 5 bytes a second.
+    Terminal t({"--wait-open", "--send", "one.\\r\\ntwo.\\r\\n", "--rate", "5", "--piece", "6"});
+    t.window.chkShowControl->setChecked(false);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(t.open());
+    QTRY_COMPARE_WITH_TIMEOUT(t.window.Text1->bytes(), QByteArray("one.\r\ntwo.\r\n"), 10000);
+    QWidget *rows = t.window.Text1->viewport();
+    const int height = QFontMetrics(t.window.Text1->font()).lineSpacing();
+    const QRegularExpression form(
+        QStringLiteral(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})(?: \(\+(\d+\.\d{3}) s\))?$)"));
+    QList<QRegularExpressionMatch> tips;
+    for (const int row : {0, 1}) {
+        const QPoint at(20, row * height + height / 2);
+        QHelpEvent hover(QEvent::ToolTip, at, rows->mapToGlobal(at));
+        QCoreApplication::sendEvent(rows, &hover);
+        tips.append(form.match(QToolTip::text()));
+        QVERIFY2(tips.last().hasMatch(), qPrintable(QToolTip::text()));
+    }
+    const auto ms = [](const QRegularExpressionMatch &tip) {
+        return QDateTime::fromString(tip.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+            .toMSecsSinceEpoch();
+    };
+    QVERIFY(ms(tips[0]) >= before - 1);
+    QVERIFY(!tips[0].hasCaptured(2)); // the first row has no row before it
+    const qint64 gap = ms(tips[1]) - ms(tips[0]);
+    QVERIFY2(std::abs(gap - 1200) <= 150, qPrintable(QString::number(gap)));
+    QCOMPARE(tips[1].captured(2), QString::number(double(gap) / 1000, 'f', 3));
 }
 
 void TestTerminal::echo_data()
