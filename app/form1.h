@@ -152,13 +152,13 @@ private:
     void createLogging();
     void showLogState();
     void logStopped(const QString &message);
-    // Hands bytes that came from the port or went to it to the logs that run.
-    void logBytes(LogDirection direction, QByteArrayView bytes)
+    // Hands bytes that came from the port or went to it at ms (0: now) to the logs that run.
+    void logBytes(LogDirection direction, QByteArrayView bytes, qint64 ms = 0)
     {
         if (RawLog->isActive() || StampedLog->isActive())
-            logBytesNow(direction, bytes);
+            logBytesNow(direction, bytes, ms);
     }
-    void logBytesNow(LogDirection direction, QByteArrayView bytes);
+    void logBytesNow(LogDirection direction, QByteArrayView bytes, qint64 ms);
     void showPortOpen(bool open);
     void tellReceiveFailure(const std::exception &failure);
     void showClosing(bool closing);

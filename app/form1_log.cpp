@@ -82,9 +82,9 @@ void Form1::logStopped(const QString &message)
     showMessage(this, message);
 }
 
-void Form1::logBytesNow(LogDirection direction, QByteArrayView bytes)
+void Form1::logBytesNow(LogDirection direction, QByteArrayView bytes, qint64 ms)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = ms != 0 ? ms : QDateTime::currentMSecsSinceEpoch();
     RawLog->add(direction, bytes, now);
     StampedLog->add(direction, bytes, now);
 }

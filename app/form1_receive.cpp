@@ -5,6 +5,7 @@
 #include "widgets/screen.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QScopedValueRollback>
 
 #include <exception>
@@ -14,7 +15,9 @@ void Form1::MSComm1_OnComm()
 {
     try {
         const QByteArray input = MSComm1->input();
-        logBytes(LogDirection::Received, input);
+        // One clock read for all that came: the screen's rows and the log agree on its time.
+        const qint64 arrived = QDateTime::currentMSecsSinceEpoch();
+        logBytes(LogDirection::Received, input, arrived);
         RxBuffer += input;
         // RxBuffer stays raw until the screen has it: after a failure the next event shows it
         // in the notation of that moment, rendered or converted exactly once.
@@ -27,7 +30,7 @@ void Form1::MSComm1_OnComm()
             shown = RxBuffer;
             convertLineEnds(shown);
         }
-        Text1->append(shown);
+        Text1->append(shown, arrived);
         RxBuffer.clear();
         Text1->setCursorPosition(Text1->length());
     } catch (const std::bad_alloc &failure) {

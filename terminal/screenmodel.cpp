@@ -30,7 +30,9 @@ ScreenModel::ScreenModel()
     m_advances.fill(Unit);
     m_text.setExpected(m_limit);
     m_rows.setExpected(m_limit);
+    m_times.setExpected(m_limit);
     m_rows.append(LineFlag);
+    m_times.append(0);
 }
 
 void ScreenModel::setLayout(const Advances &advances, qint32 tabStop, qint64 wrapWidth)
@@ -40,7 +42,7 @@ void ScreenModel::setLayout(const Advances &advances, qint32 tabStop, qint64 wra
         m_advances[c] = std::max<qint32>(advances[c], 1);
     m_tabStop = std::max<qint32>(tabStop, 0);
     m_wrapWidth = wrapWidth > 0 ? wrapWidth : NoWrap;
-    layoutAll();
+    layoutAgain();
 }
 
 void ScreenModel::setWrapWidth(qint64 wrapWidth)
@@ -50,7 +52,7 @@ void ScreenModel::setWrapWidth(qint64 wrapWidth)
     if (wrapWidth == m_wrapWidth)
         return;
     m_wrapWidth = wrapWidth;
-    layoutAll();
+    layoutAgain();
 }
 
 void ScreenModel::setLimit(qint64 bytes)
@@ -58,9 +60,10 @@ void ScreenModel::setLimit(qint64 bytes)
     m_limit = bytes > 0 ? bytes : DefaultLimit;
     m_text.setExpected(m_limit);
     m_rows.setExpected(m_limit);
+    m_times.setExpected(m_limit);
 }
 
-qsizetype ScreenModel::setBytes(QByteArrayView bytes)
+qsizetype ScreenModel::setBytes(QByteArrayView bytes, qint64 time)
 {
     if (bytes.isEmpty()) {
         clear();
@@ -68,11 +71,12 @@ qsizetype ScreenModel::setBytes(QByteArrayView bytes)
     }
     if (holds(bytes)) {
         const QByteArray copy = bytes.toByteArray();
-        return setBytes(copy);
+        return setBytes(copy, time);
     }
     m_text.resize(0);
     m_text.append(bytes.data(), bytes.size());
-    layoutAll();
+    m_pieces.clear();
+    layoutAll(time);
     return trimIfOver(0);
 }
 
@@ -81,15 +85,17 @@ void ScreenModel::clear()
     // Give the memory back: a cleared screen may have held a long session.
     m_text.clear();
     m_rows.clear();
-    layoutAll();
+    m_times.clear();
+    m_pieces.clear();
+    layoutAll(0);
 }
 
-qsizetype ScreenModel::append(QByteArrayView piece)
+qsizetype ScreenModel::append(QByteArrayView piece, qint64 time)
 {
     if (piece.isEmpty())
         return 0;
     if (holds(piece))
-        return insert(m_text.size(), piece);
+        return insert(m_text.size(), piece, time);
     // Trimming first keeps the text within the memory the limit allows.
     const qsizetype dropped = trimIfOver(piece.size());
     const qsizetype len = m_text.size();
@@ -99,23 +105,28 @@ qsizetype ScreenModel::append(QByteArrayView piece)
     if (firstRow > 0 && rowStart(firstRow) == len && m_text.data()[len - 1] == '\r')
         --firstRow;
     const std::vector<qint64> tail(m_rows.cbegin() + firstRow + 1, m_rows.cend());
+    const std::vector<qint64> tailTimes(m_times.cbegin() + firstRow, m_times.cend());
     const qsizetype lines = m_lineCount;
     m_text.append(piece.data(), piece.size());
     try {
-        relayout(firstRow, len + piece.size(), piece.size());
+        relayout(firstRow, {len, len + piece.size(), piece.size(), time});
     } catch (...) {
         // Out of memory for the rows: the screen stays as it was, so that it can go on.
         m_text.resize(len);
         m_rows.resize(firstRow + 1);
+        m_times.resize(firstRow);
         for (const qint64 e : tail)
             m_rows.append(e);
+        for (const qint64 t : tailTimes)
+            m_times.append(t);
         m_lineCount = lines;
         throw;
     }
+    notePiece(len, time);
     return dropped + trimIfOver(0);
 }
 
-qsizetype ScreenModel::insert(qsizetype pos, QByteArrayView piece)
+qsizetype ScreenModel::insert(qsizetype pos, QByteArrayView piece, qint64 time)
 {
     if (piece.isEmpty())
         return 0;
@@ -123,12 +134,15 @@ qsizetype ScreenModel::insert(qsizetype pos, QByteArrayView piece)
     pos = std::clamp<qsizetype>(pos, 0, len);
     if (holds(piece)) {
         const QByteArray copy = piece.toByteArray();
-        return insert(pos, copy);
+        return insert(pos, copy, time);
     }
     // The row before the one holding the edit may take back a word, so it is laid out again too.
     const qsizetype firstRow = std::max<qsizetype>(rowOf(std::max<qsizetype>(pos - 1, 0)) - 1, 0);
     m_text.insert(pos, piece.data(), piece.size());
-    relayout(firstRow, pos + piece.size(), piece.size());
+    relayout(firstRow, {pos, pos + piece.size(), piece.size(), time});
+    notePiece(pos, time);
+    if (pos < len)
+        notePiece(pos + piece.size(), 0); // the bytes after it moved
     return trimIfOver(0);
 }
 
@@ -141,7 +155,9 @@ void ScreenModel::remove(qsizetype pos, qsizetype count)
         return;
     const qsizetype firstRow = std::max<qsizetype>(rowOf(std::max<qsizetype>(pos - 1, 0)) - 1, 0);
     m_text.remove(pos, count);
-    relayout(firstRow, pos, -count);
+    relayout(firstRow, {pos, pos, -count, 0});
+    if (pos < m_text.size())
+        notePiece(pos, 0); // the bytes after the cut moved
     // A large cut leaves pages behind the end.
     m_text.releaseSpare(trimStep());
 }
@@ -202,33 +218,66 @@ bool ScreenModel::insideBreak(qsizetype pos) const
     return pos > 0 && pos < m_text.size() && t[pos - 1] == '\r' && t[pos] == '\n';
 }
 
-void ScreenModel::layoutAll()
+// Lays out a new text, all of which came at time.
+void ScreenModel::layoutAll(qint64 time)
 {
     // The pages of the old rows serve the new ones.
     m_rows.resize(0);
+    m_times.resize(0);
     m_origin = 0;
     m_rows.append(LineFlag);
+    m_times.append(time);
     m_lineCount = 1;
-    relayout(0, m_text.size(), 0);
+    relayout(0, {0, m_text.size(), m_text.size(), time});
     m_rows.releaseSpare(trimStep());
+    m_times.releaseSpare(trimStep());
 }
 
-// Lays rows out again from firstRow on. Past editEnd, a row start that matches an old one
-// (shifted by delta) means all later rows are unchanged, so they are kept.
-void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta)
+// Lays the same text out again (a new width or font), each row keeping a time from the old ones.
+void ScreenModel::layoutAgain()
+{
+    relayout(0, {m_text.size(), m_text.size(), 0, 0});
+    m_rows.releaseSpare(trimStep());
+    m_times.releaseSpare(trimStep());
+}
+
+// Lays rows out again from firstRow on. Past the edit's end, a row start that matches an old
+// one (shifted by delta) means all later rows are unchanged, so they are kept with their times.
+void ScreenModel::relayout(qsizetype firstRow, const Edit &edit)
 {
     const std::vector<qint64> old(m_rows.cbegin() + firstRow + 1, m_rows.cend());
+    const std::vector<qint64> oldTimes(m_times.cbegin() + firstRow + 1, m_times.cend());
     for (const qint64 e : old)
         m_lineCount -= (e & LineFlag) ? 1 : 0;
     m_rows.resize(firstRow + 1);
+    m_times.resize(firstRow + 1);
 
     const char *t = m_text.data();
     const qsizetype len = m_text.size();
     const qint64 width = m_wrapWidth;
     const qint32 *advances = m_advances.data();
     const qint64 origin = m_origin;
-    auto searchFrom = old.cbegin();
+    const qsizetype editEnd = edit.end;
+    const qsizetype delta = edit.delta;
+    // A row whose first byte is new takes the edit's time, as does an empty last row that new
+    // bytes made; any other the time of the old row that held its first byte.
+    const qint64 firstTime = m_times[firstRow];
+    std::size_t holder = 0;
+    const auto timeAt = [this, &edit, &old, &oldTimes, &holder, len, origin,
+                         firstTime](qsizetype at) {
+        if (at >= edit.start && (at < edit.end || (at == len && edit.delta > 0)))
+            return edit.time;
+        const qint64 oldAt = (at < edit.start ? at : at - edit.delta) + origin;
+        if (const qint64 piece = pieceTime(oldAt))
+            return piece;
+        while (holder < old.size() && (old[holder] & OffsetMask) <= oldAt)
+            ++holder;
+        return holder == 0 ? firstTime : oldTimes[holder - 1];
+    };
     qsizetype s = rowStart(firstRow);
+    if (s >= edit.start)
+        m_times[firstRow] = timeAt(s);
+    auto searchFrom = old.cbegin();
     for (;;) {
         qint64 x = 0;
         qsizetype lastBlank = -1;
@@ -266,6 +315,7 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
             if (it != old.cend() && *it == (oldStart | (line ? LineFlag : 0))) {
                 for (auto k = it; k != old.cend(); ++k) {
                     m_rows.append(*k + delta);
+                    m_times.append(oldTimes[std::size_t(k - old.cbegin())]);
                     m_lineCount += (*k & LineFlag) ? 1 : 0;
                 }
                 return;
@@ -273,9 +323,30 @@ void ScreenModel::relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delt
             searchFrom = it;
         }
         m_rows.append(entry);
+        m_times.append(timeAt(next));
         m_lineCount += line ? 1 : 0;
         s = next;
     }
+}
+
+// Bytes from `from` on came at time. Pieces before the last row's start go: the row's own time
+// stands for them. Only the newest are kept, enough for a row of single bytes.
+void ScreenModel::notePiece(qsizetype from, qint64 time)
+{
+    const qint64 at = from + m_origin;
+    const qint64 rowAt = (m_rows[m_rows.size() - 1] & OffsetMask);
+    std::erase_if(m_pieces, [at, rowAt](const Piece &p) { return p.at >= at || p.at < rowAt; });
+    if (m_pieces.size() >= 256)
+        m_pieces.erase(m_pieces.begin(), m_pieces.begin() + 128);
+    m_pieces.push_back({std::max(at, rowAt), time});
+}
+
+// When the byte at (plus the origin) came, as far as the last row's pieces tell; else 0.
+qint64 ScreenModel::pieceTime(qint64 at) const
+{
+    const auto it = std::upper_bound(m_pieces.cbegin(), m_pieces.cend(), at,
+                                     [](qint64 value, const Piece &p) { return value < p.at; });
+    return it == m_pieces.cbegin() ? 0 : (it - 1)->time;
 }
 
 // Trims when the footprint with coming more bytes would pass the limit.
@@ -327,12 +398,13 @@ qsizetype ScreenModel::trimTo(qint64 target)
     return cut;
 }
 
-// The two keep, between them, at most one trim step of dropped memory to grow into again.
+// The three keep, between them, at most one trim step of dropped memory to grow into again.
 void ScreenModel::dropFront(qsizetype rows, qsizetype bytes)
 {
     const qint64 allowance = std::max(trimStep(), 2 * m_text.blockSize());
-    m_rows.dropFront(rows, allowance - m_text.spare());
-    m_text.dropFront(bytes, allowance - m_rows.spare());
+    m_rows.dropFront(rows, allowance - m_text.spare() - m_times.spare());
+    m_times.dropFront(rows, allowance - m_text.spare() - m_rows.spare());
+    m_text.dropFront(bytes, allowance - m_rows.spare() - m_times.spare());
     m_origin += bytes;
 }
 

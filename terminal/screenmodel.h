@@ -7,9 +7,12 @@
 #include <QString>
 #include <algorithm>
 #include <array>
+#include <vector>
 
 // The screen's text: the exact bytes (one Latin-1 character each) and their visual rows.
 // A row ends at a line break (CR LF, a lone LF or a lone CR) or where word wrap cuts a line.
+// Each row keeps the time its first byte came, in ms since the epoch (0: not known): new bytes
+// bring their time; a row laid out anew takes the time of the row its first byte was in before.
 // Widths are in fixed point, 1/64 of a pixel, so that laying a row out again always gives
 // the same cuts.
 class ScreenModel
@@ -22,8 +25,8 @@ public:
 
     // The most memory the text and its row index may take unless told otherwise: 1 GiB.
     static constexpr qint64 DefaultLimit = qint64(1024) * 1024 * 1024;
-    // What each row costs beside its characters.
-    static constexpr qint64 RowCost = sizeof(qint64);
+    // What each row costs beside its characters: its start and its time.
+    static constexpr qint64 RowCost = 2 * sizeof(qint64);
 
     ScreenModel();
 
@@ -36,7 +39,7 @@ public:
     qint64 footprint() const { return m_text.size() + RowCost * m_rows.size(); }
     // Whether the text and its rows are in reserved address space (else in plain heap buffers,
     // whose trims move what stays).
-    bool reserved() const { return m_text.reserved() && m_rows.reserved(); }
+    bool reserved() const { return m_text.reserved() && m_rows.reserved() && m_times.reserved(); }
 
     // Per-character advances, tab stop distance and the width to wrap at; lays everything out.
     void setLayout(const Advances &advances, qint32 tabStop, qint64 wrapWidth);
@@ -47,15 +50,17 @@ public:
     QByteArrayView bytes() const { return {m_text.data(), m_text.size()}; }
     qsizetype length() const { return m_text.size(); }
     // These return how many of the oldest bytes went to keep within the limit (usually 0);
-    // every position held by a caller moves back by that much.
-    qsizetype setBytes(QByteArrayView bytes);
-    qsizetype append(QByteArrayView piece);
-    qsizetype insert(qsizetype pos, QByteArrayView piece);
+    // every position held by a caller moves back by that much. The bytes came at time.
+    qsizetype setBytes(QByteArrayView bytes, qint64 time = 0);
+    qsizetype append(QByteArrayView piece, qint64 time = 0);
+    qsizetype insert(qsizetype pos, QByteArrayView piece, qint64 time = 0);
     void clear();
     void remove(qsizetype pos, qsizetype count);
 
     qsizetype rowCount() const { return m_rows.size(); }
     qsizetype rowStart(qsizetype row) const { return (m_rows[row] & OffsetMask) - m_origin; }
+    // When the row's first byte came (for the empty last row: the bytes that made it).
+    qint64 rowTime(qsizetype row) const { return m_times[row]; }
     // Whether the row begins a line (the first row, or the row after a line break).
     bool rowStartsLine(qsizetype row) const { return m_rows[row] & LineFlag; }
     // Where the row's characters end: before its line break, or where the next row begins.
@@ -84,11 +89,24 @@ private:
     static constexpr qint64 LineFlag = qint64(1) << 62;
     static constexpr qint64 OffsetMask = LineFlag - 1;
 
-    void layoutAll();
+    // A change of the text: bytes [start, end) are new and came at time; the bytes after them
+    // moved by delta.
+    struct Edit
+    {
+        qsizetype start = 0;
+        qsizetype end = 0;
+        qsizetype delta = 0;
+        qint64 time = 0;
+    };
+
+    void layoutAll(qint64 time);
+    void layoutAgain();
     qsizetype trimTo(qint64 target);
     qsizetype trimIfOver(qint64 coming);
     void dropFront(qsizetype rows, qsizetype bytes);
-    void relayout(qsizetype firstRow, qsizetype editEnd, qsizetype delta);
+    void relayout(qsizetype firstRow, const Edit &edit);
+    void notePiece(qsizetype from, qint64 time);
+    qint64 pieceTime(qint64 at) const;
     bool holds(QByteArrayView piece) const
     {
         return !piece.isEmpty() && piece.data() >= m_text.data() &&
@@ -99,6 +117,15 @@ private:
     // One entry per row: its start offset plus m_origin, with LineFlag when it begins a line.
     // The origin grows by what a trim drops, so that the rows that stay keep their entries.
     SlidingArray<qint64> m_rows;
+    SlidingArray<qint64> m_times; // one per row
+    // The pieces that made the last row, oldest first: where each began (plus the origin) and
+    // when it came (0: not known). A wrap that cuts the last row anew takes its times from here.
+    struct Piece
+    {
+        qint64 at = 0;
+        qint64 time = 0;
+    };
+    std::vector<Piece> m_pieces;
     qint64 m_origin = 0;
     qsizetype m_lineCount = 1;
     Advances m_advances{};

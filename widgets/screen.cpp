@@ -3,6 +3,7 @@
 #include "terminal/typedtext.h"
 #include "widgets/screenaccessible.h"
 
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -100,7 +101,7 @@ QString Screen::text() const
 void Screen::setText(const QString &text)
 {
     ++m_rewrites;
-    m_droppedTotal += m_model.setBytes(toLatin1Lossy(text));
+    m_droppedTotal += m_model.setBytes(toLatin1Lossy(text), QDateTime::currentMSecsSinceEpoch());
     m_cursor = m_anchor = 0;
     m_caretScrollPending = true;
     m_repaintAll = true;
@@ -119,6 +120,11 @@ qsizetype Screen::length() const
 
 void Screen::append(QByteArrayView piece)
 {
+    append(piece, QDateTime::currentMSecsSinceEpoch());
+}
+
+void Screen::append(QByteArrayView piece, qint64 arrivedMs)
+{
     if (piece.isEmpty())
         return;
     const qsizetype at = m_model.length();
@@ -128,7 +134,7 @@ void Screen::append(QByteArrayView piece)
     const bool crEnds = at > 0 && m_model.bytes().back() == '\r';
     const qsizetype from = std::max<qsizetype>(lastRow - (crEnds ? 1 : 0), 0);
     m_changedFrom = m_changedFrom < 0 ? from : std::min(m_changedFrom, from);
-    const qsizetype dropped = m_model.append(piece);
+    const qsizetype dropped = m_model.append(piece, arrivedMs);
     if (dropped > 0)
         m_repaintAll = true; // the oldest rows went: every row moved
     followTrim(dropped, topChar);
@@ -195,7 +201,7 @@ void Screen::replaceSelection(QByteArrayView bytes)
     const qsizetype from = std::min(m_cursor, m_anchor);
     const qsizetype topChar = m_model.rowStart(topRow());
     m_model.remove(from, std::max(m_cursor, m_anchor) - from);
-    const qsizetype dropped = m_model.insert(from, bytes);
+    const qsizetype dropped = m_model.insert(from, bytes, QDateTime::currentMSecsSinceEpoch());
     followTrim(dropped, topChar);
     m_repaintAll = true;
     moveCaret(std::max<qsizetype>(from + bytes.size() - dropped, 0), false);

@@ -33,8 +33,10 @@ public:
     void setText(const QString &text); // characters outside Latin-1 become '?'
     QByteArray bytes() const;          // the exact bytes
     qsizetype length() const;          // in characters (= bytes)
-    // Add at the very end. The caret stays on its character; beyond the screen's limit the
-    // oldest rows go and the caret, selection and view follow what stays.
+    // Add at the very end what came at arrivedMs (ms since the epoch), or now. The caret stays
+    // on its character; beyond the screen's limit the oldest rows go and the caret, selection
+    // and view follow what stays.
+    void append(QByteArrayView piece, qint64 arrivedMs);
     void append(QByteArrayView piece);
     const ScreenModel &model() const { return m_model; }
     // How many bytes the limit has dropped from the front since the screen was made.
@@ -98,6 +100,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *e) override;
 
 private:
     // How each byte is drawn: up to two glyphs of one of m_rawFonts, placed by our own advances

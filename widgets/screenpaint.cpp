@@ -1,13 +1,16 @@
 // How the screen draws its rows.
 #include "widgets/screen.h"
 
+#include "terminal/rowtime.h"
 #include "terminal/screenbytes.h"
 
 #include <QGlyphRun>
+#include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextLayout>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -204,4 +207,23 @@ void Screen::paintRow(QPainter &p, GlyphBatch &batch, qsizetype row, qreal y, qs
         }
         x += a;
     }
+}
+
+// Hovering over a row tells when its first byte came, and how long after the row before it.
+bool Screen::viewportEvent(QEvent *e)
+{
+    if (e->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(e);
+    const auto *help = static_cast<QHelpEvent *>(e);
+    const qsizetype row = topRow() + qsizetype(std::floor(help->pos().y() / m_lineHeight));
+    // The empty last row has no byte yet.
+    const bool held = row < m_model.rowCount() && m_model.rowStart(row) < m_model.length();
+    const QString text =
+        held ? rowTimeText(m_model.rowTime(row), row > 0 ? m_model.rowTime(row - 1) : 0)
+             : QString();
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, viewport(), rowsRect(row, row + 1));
+    return true;
 }

@@ -6,8 +6,11 @@
 #include "support/testmain.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QHelpEvent>
 #include <QSerialPort>
 #include <QTest>
+#include <QToolTip>
 
 #include <sys/resource.h>
 
@@ -63,6 +66,7 @@ private slots:
     void lineEndsPerEvent();
     void notationSwitchAtNextEvent();
     void receiveMovesCaretToEnd();
+    void rowArrivalTooltips();
     void echo_data();
     void echo();
     void echoLandsAtEnd();
@@ -247,6 +251,32 @@ void TestTerminal::receiveMovesCaretToEnd()
     t.window.MSComm1_OnComm();
     QCOMPARE(t.window.Text1->bytes(), QByteArray("first linexyz"));
     QCOMPARE(t.window.Text1->cursorPosition(), 13);
+}
+
+// Catches rows stamped by another clock or with another piece's time, and a tooltip that names
+// another row or leaves out the time since the row before.
+void TestTerminal::rowArrivalTooltips()
+{
+    // Two lines 1.2 s apart: 6 bytes at a time, 5 bytes a second.
+    Terminal t({"--wait-open", "--send", "one.\\r\\ntwo.\\r\\n", "--rate", "5", "--piece", "6"});
+    t.window.chkShowControl->setChecked(false);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(t.open());
+    QTRY_COMPARE_WITH_TIMEOUT(t.window.Text1->bytes(), QByteArray("one.\r\ntwo.\r\n"), 10000);
+    QStringList tips;
+    for (const int row : {0, 1}) {
+        const QPoint at(20, QFontMetrics(t.window.Text1->font()).lineSpacing() * (2 * row + 1) / 2);
+        QHelpEvent hover(QEvent::ToolTip, at, t.window.Text1->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(t.window.Text1->viewport(), &hover);
+        tips.append(QToolTip::text());
+    }
+    const QString form = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+    const qint64 first = QDateTime::fromString(tips[0], form).toMSecsSinceEpoch();
+    const qint64 second = QDateTime::fromString(tips[1].left(23), form).toMSecsSinceEpoch();
+    QVERIFY2(first >= before - 1 && std::abs(second - first - 1200) <= 150,
+             qPrintable(tips.join('|')));
+    QCOMPARE(tips[1].mid(23),
+             QStringLiteral(" (+%1 s)").arg(double(second - first) / 1000, 0, 'f', 3));
 }
 
 void TestTerminal::echo_data()

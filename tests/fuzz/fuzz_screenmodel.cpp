@@ -4,7 +4,8 @@
 // step: the text equals a plain reference string; rows start in
 // order inside the text, each line break starts exactly one row and no row starts inside a break;
 // a wrapped row holds at least one character; the incremental layout equals a fresh one; caret
-// positions map to rows and back inside the text.
+// positions map to rows and back inside the text; each row holding a byte has a time no later
+// than now.
 #include "tests/fuzz/fuzzcheck.h"
 
 #include "terminal/screenmodel.h"
@@ -94,6 +95,14 @@ void checkModel(const ScreenModel &model, const QByteArray &reference,
                    fresh.rowStartsLine(r) == model.rowStartsLine(r));
 }
 
+void checkTimes(const ScreenModel &model, qint64 now)
+{
+    for (qsizetype r = 0; r < model.rowCount(); ++r) {
+        const bool empty = model.rowStart(r) == model.length();
+        FUZZ_CHECK(model.rowTime(r) >= (empty ? 0 : 1) && model.rowTime(r) <= now);
+    }
+}
+
 void checkCaret(const ScreenModel &model, qsizetype pos, qint64 x)
 {
     const qsizetype row = model.rowOf(pos);
@@ -116,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     advances.fill(ScreenModel::Unit);
     qint32 tabStop = 0;
     qint64 width = ScreenModel::NoWrap;
+    qint64 now = 0; // each change comes at a time of its own
 
     // What a trim dropped goes from the reference's front too. Adding bytes trims to the limit
     // (a lowered limit waits for the next bytes).
@@ -136,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const int times = (op & 16) ? 1 + in.byte() : 1;
             for (int i = 0; i < times; ++i) {
                 reference.append(piece);
-                trimmed(model.append(piece), piece.size());
+                trimmed(model.append(piece, ++now), piece.size());
             }
             break;
         }
@@ -144,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const qsizetype pos = qsizetype(in.byte()) - 8;
             const QByteArray piece = in.piece();
             reference.insert(std::clamp<qsizetype>(pos, 0, reference.size()), piece);
-            trimmed(model.insert(pos, piece), piece.size());
+            trimmed(model.insert(pos, piece, ++now), piece.size());
             break;
         }
         case 3: {
@@ -164,10 +174,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (op & 16) {
                 const qsizetype pos = in.byte();
                 reference.insert(std::clamp<qsizetype>(pos, 0, reference.size()), copy);
-                trimmed(model.insert(pos, own), copy.size());
+                trimmed(model.insert(pos, own, ++now), copy.size());
             } else {
                 reference.append(copy);
-                trimmed(model.append(own), copy.size());
+                trimmed(model.append(own, ++now), copy.size());
             }
             break;
         }
@@ -194,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 reference.clear();
             } else {
                 reference = in.piece();
-                trimmed(model.setBytes(reference), reference.size());
+                trimmed(model.setBytes(reference, ++now), reference.size());
             }
             break;
         default: {
@@ -209,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 ScreenModel renewed;
                 renewed.setLayout(advances, tabStop, width);
                 renewed.setLimit(model.limit());
-                const qsizetype dropped = renewed.setBytes(reference);
+                const qsizetype dropped = renewed.setBytes(reference, ++now);
                 model = std::move(renewed);
                 trimmed(dropped, reference.size());
             }
@@ -217,6 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         }
         checkModel(model, reference, advances, tabStop, width);
+        checkTimes(model, now);
         checkCaret(model, std::min<qsizetype>(in.byte(), model.length()), qint64(in.byte()) * 16);
     }
     return 0;

@@ -52,6 +52,8 @@ private slots:
     void all256CodesKeptExactly();
     void caretGeometry();
     void clearReleasesEverything();
+    void rowTimes_data();
+    void rowTimes();
 };
 
 void TestScreenModel::lineBreaks_data()
@@ -252,6 +254,64 @@ void TestScreenModel::clearReleasesEverything()
     QCOMPARE(m.lineCount(), 1);
     m.append("\nz");
     QCOMPARE(rowTexts(m), (QList<QByteArray>{"", "z"}));
+}
+
+void TestScreenModel::rowTimes_data()
+{
+    // "+T text" appends at time T, "iP,T text" inserts at P, "-P,N" removes N bytes at P,
+    // "wN" wraps at N pixels (0: none), "lN" limits to N bytes, "c" clears.
+    QTest::addColumn<QByteArrayList>("steps");
+    QTest::addColumn<QList<qint64>>("times"); // of the newest rows
+
+    using L = QByteArrayList;
+    using T = QList<qint64>;
+    QTest::newRow("a line per piece") << L{"+10 a\r\n", "+20 b\n", "+30 c"} << T{10, 20, 30};
+    QTest::newRow("CR LF split between pieces") << L{"+10 a\r", "+20 \nb"} << T{10, 20};
+    QTest::newRow("a word wrapped down: its first byte's time")
+        << L{"w5", "+10 hi ", "+15 wo", "+20 rld again"} << T{10, 15, 20};
+    QTest::newRow("typed at a row's start; the row pushed down keeps its time")
+        << L{"w5", "+10 ab cd\r\n", "+20 ef", "i0,30 xyz "} << T{30, 10, 20};
+    QTest::newRow("removed start: the time of its new first byte's row")
+        << L{"+10 one\r\n", "+20 two\r\n", "+30 six", "-0,6"} << T{20, 30};
+    QTest::newRow("new width: the time of the row its first byte was in")
+        << L{"w5", "+10 hello ", "+20 world\n", "+30 x", "w0", "w5"} << T{10, 10, 30};
+    QTest::newRow("cleared") << L{"+10 a\r\n", "c", "+20 b"} << T{20};
+    QTest::newRow("trimmed") << L{"l100", "+1 a\n", "+2 b\n", "+3 c\n", "+4 d\n", "+5 e\n"}
+                             << T{1, 2, 3, 4, 5, 5};
+}
+
+// Catches rows stamped with another piece's time, and times that a trim, a clear, an edit or a
+// new width leaves on other rows than their own.
+void TestScreenModel::rowTimes()
+{
+    QFETCH(QByteArrayList, steps);
+    QFETCH(QList<qint64>, times);
+
+    ScreenModel m = narrowModel(0);
+    for (const QByteArray &step : steps) {
+        const qsizetype blank = step.contains(' ') ? step.indexOf(' ') : step.size();
+        const QByteArrayList numbers = step.mid(1, blank - 1).split(',');
+        const qint64 a = numbers.value(0).toLongLong();
+        const qint64 b = numbers.value(1).toLongLong();
+        const QByteArray text = step.mid(blank + 1);
+        if (step[0] == '+')
+            m.append(text, a);
+        else if (step[0] == 'i')
+            m.insert(a, text, b);
+        else if (step[0] == '-')
+            m.remove(a, b);
+        else if (step[0] == 'w')
+            m.setWrapWidth(a * ScreenModel::Unit);
+        else if (step[0] == 'l')
+            m.setLimit(a);
+        else
+            m.clear();
+    }
+    QCOMPARE(m.rowCount() < times.size(), steps.first().startsWith('l'));
+    QList<qint64> kept;
+    for (qsizetype r = 0; r < m.rowCount(); ++r)
+        kept.append(m.rowTime(r));
+    QCOMPARE(kept, times.last(std::min(m.rowCount(), times.size())));
 }
 
 QUORLINE_TEST_GUILESS_MAIN(TestScreenModel, "longLineWrapsAtLastBlankThatFits")
