@@ -113,6 +113,7 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_telnet = address.telnet;
     m_decoder = {};
     m_negotiator = {};
+    m_farLine = {};
     m_received.clear();
     m_replies.clear();
     m_gone = false;
@@ -159,8 +160,12 @@ void NetPort::open(const QString &url, const LineSettings &settings)
                    telnet::setByte(telnet::SetDataSize, quint8(settings.dataBits)) +
                    telnet::setByte(telnet::SetParity, parityCode(settings.parity)) +
                    telnet::setByte(telnet::SetStopSize, stopCode(settings.stopBits)) +
-                   telnet::setByte(telnet::SetControl, telnet::NoFlowControl));
-    // The answers to the four line settings; the flow control's may never come.
+                   telnet::setByte(telnet::SetControl, telnet::NoFlowControl) +
+                   // The modem inputs as they change, and DTR and RTS as they are now.
+                   telnet::setByte(telnet::SetModemStateMask, 0xff) +
+                   telnet::setByte(telnet::SetControl, telnet::AskDtr) +
+                   telnet::setByte(telnet::SetControl, telnet::AskRts));
+    // The answers to the four line settings; the others' may never come.
     const auto answered = [this](unsigned char command) {
         return std::any_of(
             m_replies.cbegin(), m_replies.cend(),
@@ -243,17 +248,33 @@ void NetPort::take(QByteArrayView bytes)
     QList<telnet::Event> events;
     m_decoder.feed(bytes, m_received, events);
     QByteArray answers;
+    bool lineChanged = false;
     for (const telnet::Event &event : std::as_const(events)) {
         telnet::ComPortReply reply;
-        if (event.verb != telnet::SB)
+        if (event.verb != telnet::SB) {
             answers += m_negotiator.answer(event);
-        else if (telnet::comPortReply(event, reply) && reply.command < telnet::NotifyLineState)
-            m_replies.append(reply); // notifications are read and not kept
+        } else if (telnet::comPortReply(event, reply)) {
+            lineChanged = m_farLine.apply(reply) || lineChanged;
+            if (!m_open && reply.command < telnet::NotifyLineState)
+                m_replies.append(reply); // the open reads them
+        }
     }
     if (m_replies.size() > 64)
         m_replies.remove(0, m_replies.size() - 64); // a server that repeats itself
     if (!answers.isEmpty())
         m_socket.write(answers);
+    if (lineChanged && m_open)
+        emit this->lineChanged();
+}
+
+void NetPort::setControl(unsigned char value)
+{
+    if (!carriesLineControl())
+        return;
+    const QByteArray request = telnet::setByte(telnet::SetControl, value);
+    if (m_socket.write(request) != request.size())
+        throw Failure(m_url + QStringLiteral(": ") + m_socket.errorString());
+    m_farLine.control(value);
 }
 
 void NetPort::socketReadyRead()

@@ -40,10 +40,18 @@ public:
     qint64 bytesAvailable() const { return m_received.size(); }
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
 
+    // RFC 2217 carries DTR, RTS and break (SET-CONTROL); a raw port cannot.
+    bool carriesLineControl() const { return m_open && m_telnet; }
+    // Sends a SET-CONTROL value at once, behind what is queued; the answer is not awaited.
+    void setControl(unsigned char value);
+    const telnet::FarLine &farLine() const { return m_farLine; }
+
 signals:
     void readyRead();
     // The connection ended or failed under us; once per open.
     void lost();
+    // The server reported other modem inputs, or another DTR or RTS.
+    void lineChanged();
 
 private:
     void socketReadyRead();
@@ -60,6 +68,7 @@ private:
     bool m_gone = false;
     telnet::Decoder m_decoder;
     telnet::Negotiator m_negotiator;
+    telnet::FarLine m_farLine;
     QByteArray m_received;
     QList<telnet::ComPortReply> m_replies; // gathered during the open
 };

@@ -43,6 +43,7 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     connect(&m_net, &NetPort::readyRead, this, &SerialPortControl::OnComm);
     connect(&m_net, &NetPort::lost, this,
             [this] { portErrorOccurred(QSerialPort::ResourceError); });
+    connect(&m_net, &NetPort::lineChanged, this, &SerialPortControl::lineStateChanged);
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
@@ -420,7 +421,11 @@ void SerialPortControl::openNetwork(const QString &url)
 {
     m_lastError.clear();
     m_net.open(url, m_settings);
-    m_noLineControl = portLabel() + QStringLiteral(" is a network port: its modem lines and break "
-                                                   "are not reached from here");
+    m_noLineControl.clear();
+    if (!m_net.carriesLineControl())
+        m_noLineControl =
+            portLabel() + QStringLiteral(" is a raw network port: its modem lines and "
+                                         "break are not carried (rfc2217:// "
+                                         "carries them)");
     emit lineStateChanged();
 }
