@@ -77,6 +77,10 @@ NetPort::NetPort(QObject *parent) : QObject(parent), m_socket(this)
     connect(&m_socket, &QTcpSocket::readyRead, this, &NetPort::socketReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &NetPort::socketGone);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &NetPort::socketGone);
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_open && !m_pending.isEmpty())
+            emit reached();
+    });
     m_gather.setSingleShot(true);
     m_gather.setTimerType(Qt::PreciseTimer);
     m_gather.setInterval(GatherMs);
@@ -117,9 +121,13 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_received.clear();
     m_replies.clear();
     m_gone = false;
-    m_socket.abort();
-    m_socket.connectToHost(address.host, address.port);
-    if (!m_socket.waitForConnected(int(deadline.remainingTime()))) {
+    const bool reached = isReached(url);
+    m_pending.clear();
+    if (!reached) {
+        m_socket.abort();
+        m_socket.connectToHost(address.host, address.port);
+    }
+    if (!reached && !m_socket.waitForConnected(int(deadline.remainingTime()))) {
         const QString why =
             m_socket.error() == QAbstractSocket::SocketTimeoutError
                 ? QStringLiteral("no connection within %1 s").arg(OpenLimitMs / 1000)
@@ -133,12 +141,18 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (!m_telnet) {
         m_open = true;
+        if (m_socket.bytesAvailable() > 0) // came while the connection waited for the open
+            QMetaObject::invokeMethod(this, &NetPort::socketReadyRead, Qt::QueuedConnection);
         return;
     }
 
     // Whatever the server said is read here, in order; data that comes meanwhile is kept.
     const auto waitFor = [&](const auto &done, const QString &what) {
         while (!done()) {
+            if (m_socket.bytesAvailable() > 0) { // also what came before the open
+                take(m_socket.readAll());
+                continue;
+            }
             if (m_socket.state() != QAbstractSocket::ConnectedState)
                 fail(QStringLiteral("the server closed the connection while %1").arg(what));
             if (deadline.hasExpired())
@@ -195,8 +209,30 @@ void NetPort::fail(const QString &why)
     throw Failure(m_url + QStringLiteral(": ") + why);
 }
 
+void NetPort::connectLater(const QString &url)
+{
+    const bool underWay = m_pending == url && m_socket.state() != QAbstractSocket::UnconnectedState;
+    if (m_open || (underWay && !m_pendingSince.hasExpired(OpenLimitMs)))
+        return;
+    abort();
+    try {
+        const Address address = parse(url);
+        m_pending = url;
+        m_pendingSince.start();
+        m_socket.connectToHost(address.host, address.port);
+    } catch (const Failure &) {
+        // the open says what is wrong with it
+    }
+}
+
+bool NetPort::isReached(const QString &url) const
+{
+    return !m_open && m_pending == url && m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
 void NetPort::abort()
 {
+    m_pending.clear();
     m_open = false;
     m_socket.abort();
 }

@@ -4,6 +4,7 @@
 #include "serial/telnetcodec.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -26,6 +27,12 @@ public:
     // Connects and disconnects at once, sending nothing: empty when a connection was made
     // within limitMs, else why not.
     static QString reach(const QString &url, int limitMs);
+
+    // Starts a connection without waiting for it (a server away may keep it waiting for
+    // seconds): reached() says when it is made, and the next open of the URL takes it over. A
+    // try already under way is kept for the open's limit.
+    void connectLater(const QString &url);
+    bool isReached(const QString &url) const;
 
     // Connects and, for RFC 2217, sets the line; throws Failure naming the URL.
     void open(const QString &url, const LineSettings &settings);
@@ -52,6 +59,8 @@ signals:
     void lost();
     // The server reported other modem inputs, or another DTR or RTS.
     void lineChanged();
+    // A connection asked for by connectLater was made.
+    void reached();
 
 private:
     void socketReadyRead();
@@ -63,6 +72,8 @@ private:
     QTcpSocket m_socket;
     QTimer m_gather;
     QString m_url;
+    QString m_pending; // the URL that connectLater connects to
+    QElapsedTimer m_pendingSince;
     bool m_telnet = false;
     bool m_open = false;
     bool m_gone = false;

@@ -121,8 +121,6 @@ private slots:
             << setByte(SetParity, 3) << bytes({255, 250, 44, 3, 3, 255, 240});
         QTest::newRow("DTR off") << setByte(SetControl, DtrOff)
                                  << bytes({255, 250, 44, 5, 9, 255, 240});
-        QTest::newRow("RTS on") << setByte(SetControl, RtsOn)
-                                << bytes({255, 250, 44, 5, 11, 255, 240});
         QTest::newRow("break on") << setByte(SetControl, BreakOn)
                                   << bytes({255, 250, 44, 5, 5, 255, 240});
         QTest::newRow("every modem input reported")
@@ -176,12 +174,8 @@ private slots:
         QTest::addColumn<bool>("rts");
         QTest::addColumn<int>("modemState");
         QTest::addColumn<bool>("changed"); // by the last one
-        QTest::newRow("nothing said yet") << QList<ComPortReply>() << true << true << -1 << false;
         QTest::newRow("ser2net's report after the open")
             << QList<ComPortReply>{{NotifyModemState, 0}} << true << true << 0 << true;
-        QTest::newRow("the same report again")
-            << QList<ComPortReply>{{NotifyModemState, 0x30}, {NotifyModemState, 0x30}} << true
-            << true << 0x30 << false;
         QTest::newRow("DTR dropped, never confirmed")
             << QList<ComPortReply>{{SetControl, DtrOff}} << false << true << -1 << true;
         QTest::newRow("RTS reported off, then on")
