@@ -13,12 +13,6 @@ namespace {
 constexpr int PulseMs = 100;
 constexpr int BreakMs = 250;
 
-const QString &modemLinesUnknown()
-{
-    static const QString text = QStringLiteral("CTS, DSR, DCD, RI unknown");
-    return text;
-}
-
 } // namespace
 
 void Form1::createLineControl()
@@ -36,7 +30,7 @@ void Form1::createLineControl()
     PulseDTR = item("PulseDTR", QStringLiteral("Reset (pulse DTR)"));
     SendBreak = item("SendBreak", QStringLiteral("Send Break"));
     SendBreak->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
-    ModemLines = item("ModemLines", modemLinesUnknown());
+    ModemLines = item("ModemLines", SerialPortControl::ModemLines::unknownText());
     Text1->addMenuActions({nullptr, DTR, RTS, PulseDTR, SendBreak, ModemLines});
 
     connect(DTR, &QAction::triggered, this, &Form1::DTR_triggered);
@@ -72,7 +66,7 @@ void Form1::ModemLines_update()
     DTR->setChecked(known && lines.dtr);
     RTS->setChecked(known && lines.rts);
     ModemLines->setEnabled(false); // shown, never chosen
-    ModemLines->setText(known ? lines.inputsText() : modemLinesUnknown());
+    ModemLines->setText(known ? lines.inputsText() : SerialPortControl::ModemLines::unknownText());
     ModemLines->setToolTip(known ? QStringLiteral("The modem inputs when this menu opened") : why);
 }
 

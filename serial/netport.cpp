@@ -77,6 +77,10 @@ NetPort::NetPort(QObject *parent) : QObject(parent), m_socket(this)
     connect(&m_socket, &QTcpSocket::readyRead, this, &NetPort::socketReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &NetPort::socketGone);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &NetPort::socketGone);
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_open && !m_pending.isEmpty())
+            emit reached();
+    });
     m_gather.setSingleShot(true);
     m_gather.setTimerType(Qt::PreciseTimer);
     m_gather.setInterval(GatherMs);
@@ -113,12 +117,17 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_telnet = address.telnet;
     m_decoder = {};
     m_negotiator = {};
+    m_farLine = {};
     m_received.clear();
     m_replies.clear();
     m_gone = false;
-    m_socket.abort();
-    m_socket.connectToHost(address.host, address.port);
-    if (!m_socket.waitForConnected(int(deadline.remainingTime()))) {
+    const bool reached = isReached(url);
+    m_pending.clear();
+    if (!reached) {
+        m_socket.abort();
+        m_socket.connectToHost(address.host, address.port);
+    }
+    if (!reached && !m_socket.waitForConnected(int(deadline.remainingTime()))) {
         const QString why =
             m_socket.error() == QAbstractSocket::SocketTimeoutError
                 ? QStringLiteral("no connection within %1 s").arg(OpenLimitMs / 1000)
@@ -132,12 +141,18 @@ void NetPort::open(const QString &url, const LineSettings &settings)
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (!m_telnet) {
         m_open = true;
+        if (m_socket.bytesAvailable() > 0) // came while the connection waited for the open
+            QMetaObject::invokeMethod(this, &NetPort::socketReadyRead, Qt::QueuedConnection);
         return;
     }
 
     // Whatever the server said is read here, in order; data that comes meanwhile is kept.
     const auto waitFor = [&](const auto &done, const QString &what) {
         while (!done()) {
+            if (m_socket.bytesAvailable() > 0) { // also what came before the open
+                take(m_socket.readAll());
+                continue;
+            }
             if (m_socket.state() != QAbstractSocket::ConnectedState)
                 fail(QStringLiteral("the server closed the connection while %1").arg(what));
             if (deadline.hasExpired())
@@ -159,8 +174,12 @@ void NetPort::open(const QString &url, const LineSettings &settings)
                    telnet::setByte(telnet::SetDataSize, quint8(settings.dataBits)) +
                    telnet::setByte(telnet::SetParity, parityCode(settings.parity)) +
                    telnet::setByte(telnet::SetStopSize, stopCode(settings.stopBits)) +
-                   telnet::setByte(telnet::SetControl, telnet::NoFlowControl));
-    // The answers to the four line settings; the flow control's may never come.
+                   telnet::setByte(telnet::SetControl, telnet::NoFlowControl) +
+                   // The modem inputs as they change, and DTR and RTS as they are now.
+                   telnet::setByte(telnet::SetModemStateMask, 0xff) +
+                   telnet::setByte(telnet::SetControl, telnet::AskDtr) +
+                   telnet::setByte(telnet::SetControl, telnet::AskRts));
+    // The answers to the four line settings; the others' may never come.
     const auto answered = [this](unsigned char command) {
         return std::any_of(
             m_replies.cbegin(), m_replies.cend(),
@@ -190,8 +209,30 @@ void NetPort::fail(const QString &why)
     throw Failure(m_url + QStringLiteral(": ") + why);
 }
 
+void NetPort::connectLater(const QString &url)
+{
+    const bool underWay = m_pending == url && m_socket.state() != QAbstractSocket::UnconnectedState;
+    if (m_open || (underWay && !m_pendingSince.hasExpired(OpenLimitMs)))
+        return;
+    abort();
+    try {
+        const Address address = parse(url);
+        m_pending = url;
+        m_pendingSince.start();
+        m_socket.connectToHost(address.host, address.port);
+    } catch (const Failure &) {
+        // the open says what is wrong with it
+    }
+}
+
+bool NetPort::isReached(const QString &url) const
+{
+    return !m_open && m_pending == url && m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
 void NetPort::abort()
 {
+    m_pending.clear();
     m_open = false;
     m_socket.abort();
 }
@@ -243,17 +284,33 @@ void NetPort::take(QByteArrayView bytes)
     QList<telnet::Event> events;
     m_decoder.feed(bytes, m_received, events);
     QByteArray answers;
+    bool lineChanged = false;
     for (const telnet::Event &event : std::as_const(events)) {
         telnet::ComPortReply reply;
-        if (event.verb != telnet::SB)
+        if (event.verb != telnet::SB) {
             answers += m_negotiator.answer(event);
-        else if (telnet::comPortReply(event, reply) && reply.command < telnet::NotifyLineState)
-            m_replies.append(reply); // notifications are read and not kept
+        } else if (telnet::comPortReply(event, reply)) {
+            lineChanged = m_farLine.apply(reply) || lineChanged;
+            if (!m_open && reply.command < telnet::NotifyLineState)
+                m_replies.append(reply); // the open reads them
+        }
     }
     if (m_replies.size() > 64)
         m_replies.remove(0, m_replies.size() - 64); // a server that repeats itself
     if (!answers.isEmpty())
         m_socket.write(answers);
+    if (lineChanged && m_open)
+        emit this->lineChanged();
+}
+
+void NetPort::setControl(unsigned char value)
+{
+    if (!carriesLineControl())
+        return;
+    const QByteArray request = telnet::setByte(telnet::SetControl, value);
+    if (m_socket.write(request) != request.size())
+        throw Failure(m_url + QStringLiteral(": ") + m_socket.errorString());
+    m_farLine.control(value);
 }
 
 void NetPort::socketReadyRead()

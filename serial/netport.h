@@ -4,6 +4,7 @@
 #include "serial/telnetcodec.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -27,6 +28,12 @@ public:
     // within limitMs, else why not.
     static QString reach(const QString &url, int limitMs);
 
+    // Starts a connection without waiting for it (a server away may keep it waiting for
+    // seconds): reached() says when it is made, and the next open of the URL takes it over. A
+    // try already under way is kept for the open's limit.
+    void connectLater(const QString &url);
+    bool isReached(const QString &url) const;
+
     // Connects and, for RFC 2217, sets the line; throws Failure naming the URL.
     void open(const QString &url, const LineSettings &settings);
     bool isOpen() const { return m_open; }
@@ -40,10 +47,20 @@ public:
     qint64 bytesAvailable() const { return m_received.size(); }
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
 
+    // RFC 2217 carries DTR, RTS and break (SET-CONTROL); a raw port cannot.
+    bool carriesLineControl() const { return m_open && m_telnet; }
+    // Sends a SET-CONTROL value at once, behind what is queued; the answer is not awaited.
+    void setControl(unsigned char value);
+    const telnet::FarLine &farLine() const { return m_farLine; }
+
 signals:
     void readyRead();
     // The connection ended or failed under us; once per open.
     void lost();
+    // The server reported other modem inputs, or another DTR or RTS.
+    void lineChanged();
+    // A connection asked for by connectLater was made.
+    void reached();
 
 private:
     void socketReadyRead();
@@ -55,11 +72,14 @@ private:
     QTcpSocket m_socket;
     QTimer m_gather;
     QString m_url;
+    QString m_pending; // the URL that connectLater connects to
+    QElapsedTimer m_pendingSince;
     bool m_telnet = false;
     bool m_open = false;
     bool m_gone = false;
     telnet::Decoder m_decoder;
     telnet::Negotiator m_negotiator;
+    telnet::FarLine m_farLine;
     QByteArray m_received;
     QList<telnet::ComPortReply> m_replies; // gathered during the open
 };

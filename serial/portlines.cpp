@@ -17,8 +17,15 @@ bool deviceGone(int error)
 
 } // namespace
 
+QString SerialPortControl::ModemLines::unknownText()
+{
+    return QStringLiteral("CTS, DSR, DCD, RI unknown");
+}
+
 QString SerialPortControl::ModemLines::inputsText() const
 {
+    if (!inputsKnown)
+        return unknownText();
     const auto state = [](const char *line, bool on) {
         return QLatin1StringView(line) + (on ? QStringLiteral(" on") : QStringLiteral(" off"));
     };
@@ -47,6 +54,17 @@ SerialPortControl::ModemLines SerialPortControl::modemLines()
 {
     if (const QString why = lineControlAbsence(); !why.isEmpty())
         throw Failure(why);
+    if (m_net.isOpen()) {
+        const telnet::FarLine &far = m_net.farLine();
+        const int state = far.modemState;
+        return {far.dtr,
+                far.rts,
+                (state & telnet::ModemCts) != 0,
+                (state & telnet::ModemDsr) != 0,
+                (state & telnet::ModemDcd) != 0,
+                (state & telnet::ModemRi) != 0,
+                state >= 0};
+    }
     int bits = 0;
     if (::ioctl(int(m_port.handle()), TIOCMGET, &bits) != 0) {
         const int error = errno;
@@ -70,6 +88,13 @@ void SerialPortControl::setModemBits(int bits, bool on, const char *line)
 {
     if (const QString why = lineControlAbsence(); !why.isEmpty())
         throw Failure(why);
+    if (m_net.isOpen()) {
+        if (bits == TIOCM_DTR)
+            m_net.setControl(on ? telnet::DtrOn : telnet::DtrOff);
+        else
+            m_net.setControl(on ? telnet::RtsOn : telnet::RtsOff);
+        return;
+    }
     if (::ioctl(int(m_port.handle()), on ? TIOCMBIS : TIOCMBIC, &bits) == 0)
         return;
     const int error = errno;
@@ -109,7 +134,9 @@ void SerialPortControl::sendBreak(int ms)
         throw Failure(why);
     if (m_breakEnd.isActive())
         return; // one break at a time; this one is on already
-    if (::ioctl(int(m_port.handle()), TIOCSBRK) != 0) {
+    if (m_net.isOpen()) {
+        m_net.setControl(telnet::BreakOn);
+    } else if (::ioctl(int(m_port.handle()), TIOCSBRK) != 0) {
         const int error = errno;
         if (deviceGone(error)) {
             portErrorOccurred(QSerialPort::ResourceError);
@@ -124,6 +151,12 @@ void SerialPortControl::sendBreak(int ms)
 // A pulse or break cut short by a close still leaves the line as it was: break off, DTR on.
 void SerialPortControl::endLineControl()
 {
+    if (m_net.carriesLineControl()) {
+        if (m_breakEnd.isActive())
+            m_net.setControl(telnet::BreakOff);
+        if (m_pulseEnd.isActive())
+            m_net.setControl(telnet::DtrOn);
+    }
     const int fd = int(m_port.handle());
     if (m_breakEnd.isActive() && m_port.isOpen())
         ::ioctl(fd, TIOCCBRK);
@@ -137,7 +170,9 @@ void SerialPortControl::endLineControl()
 
 void SerialPortControl::pulseEnded()
 {
-    if (portOpen()) {
+    if (portOpen() && m_net.isOpen()) {
+        m_net.setControl(telnet::DtrOn);
+    } else if (portOpen()) {
         int bits = TIOCM_DTR;
         if (::ioctl(int(m_port.handle()), TIOCMBIS, &bits) != 0 && deviceGone(errno))
             portErrorOccurred(QSerialPort::ResourceError);
@@ -147,7 +182,9 @@ void SerialPortControl::pulseEnded()
 
 void SerialPortControl::breakEnded()
 {
-    if (portOpen() && ::ioctl(int(m_port.handle()), TIOCCBRK) != 0 && deviceGone(errno))
+    if (portOpen() && m_net.isOpen())
+        m_net.setControl(telnet::BreakOff);
+    else if (portOpen() && ::ioctl(int(m_port.handle()), TIOCCBRK) != 0 && deviceGone(errno))
         portErrorOccurred(QSerialPort::ResourceError);
     emit lineStateChanged();
 }

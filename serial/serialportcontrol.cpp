@@ -43,6 +43,15 @@ SerialPortControl::SerialPortControl(PortMap map, QObject *parent)
     connect(&m_net, &NetPort::readyRead, this, &SerialPortControl::OnComm);
     connect(&m_net, &NetPort::lost, this,
             [this] { portErrorOccurred(QSerialPort::ResourceError); });
+    connect(&m_net, &NetPort::lineChanged, this, &SerialPortControl::lineStateChanged);
+    // The open blocks for its answers: not inside the socket's own signal.
+    connect(
+        &m_net, &NetPort::reached, this,
+        [this] {
+            if (m_reconnectTimer.isActive())
+                tryReconnect();
+        },
+        Qt::QueuedConnection);
     // A look at the device path twice a second at most: nothing spins while it is away.
     m_reconnectTimer.setInterval(500);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortControl::tryReconnect);
@@ -187,6 +196,8 @@ void SerialPortControl::closeWithin(qint64 ms)
         // The socket's close blocks: it may not hold the window longer than a quit may wait.
         m_dropped = m_net.close(ms >= 0 ? std::min(ms, QuitDrainMs) : QuitDrainMs);
         m_salvaged += m_net.readAll();
+    } else {
+        m_net.abort(); // a reconnect's connection under way
     }
     if (m_port.isOpen()) {
         // Closing restores the old line settings, so what is queued goes out first.
@@ -365,15 +376,25 @@ void SerialPortControl::tryReconnect()
 {
     if (!absence(m_commPort).isEmpty())
         return;
+    const auto device = m_map.device(m_commPort);
+    const bool network = device && NetPort::isNetwork(device->path);
+    // A server that is away is asked less and less often; the window never waits for its
+    // connection, only for the open once the connection is made.
+    const auto later = [this] {
+        m_reconnectTimer.setInterval(qMin(m_reconnectTimer.interval() * 2, 5000));
+    };
+    if (network && !m_net.isReached(device->path)) {
+        m_net.connectLater(device->path);
+        later();
+        return;
+    }
     try {
         open();
         m_reconnectTimer.stop();
     } catch (const std::exception &) {
-        // Back but not ready yet (still settling, or held by a probe): look again later. A
-        // server that is away is asked less and less often, as each try may wait for it.
-        const auto url = m_map.device(m_commPort);
-        if (url && NetPort::isNetwork(url->path))
-            m_reconnectTimer.setInterval(qMin(m_reconnectTimer.interval() * 2, 5000));
+        // Back but not ready yet (still settling, or held by a probe): look again later.
+        if (network)
+            later();
     }
 }
 
@@ -420,7 +441,11 @@ void SerialPortControl::openNetwork(const QString &url)
 {
     m_lastError.clear();
     m_net.open(url, m_settings);
-    m_noLineControl = portLabel() + QStringLiteral(" is a network port: its modem lines and break "
-                                                   "are not reached from here");
+    m_noLineControl.clear();
+    if (!m_net.carriesLineControl())
+        m_noLineControl =
+            portLabel() + QStringLiteral(" is a raw network port: its modem lines and "
+                                         "break are not carried (rfc2217:// "
+                                         "carries them)");
     emit lineStateChanged();
 }

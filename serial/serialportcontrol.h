@@ -72,8 +72,10 @@ public:
     {
         bool dtr = false, rts = false; // outputs
         bool cts = false, dsr = false, dcd = false, ri = false;
+        bool inputsKnown = true; // a network port's server may not have said yet
         // The inputs as the menu shows them: "CTS on, DSR off, DCD off, RI off".
         QString inputsText() const;
+        static QString unknownText();
     };
     // Empty while the open port has modem lines and a break, else why not.
     QString lineControlAbsence() const;

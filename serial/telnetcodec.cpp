@@ -189,4 +189,19 @@ bool comPortReply(const Event &event, ComPortReply &reply)
     return true;
 }
 
+bool FarLine::apply(const ComPortReply &reply)
+{
+    const FarLine before = *this;
+    if (reply.command == NotifyModemState) {
+        modemState = int(reply.value & 0xff);
+    } else if (reply.command == SetControl) {
+        // Break answers are not read: ser2net answers a break's end as its start.
+        if (reply.value == DtrOn || reply.value == DtrOff)
+            dtr = reply.value == DtrOn;
+        else if (reply.value == RtsOn || reply.value == RtsOff)
+            rts = reply.value == RtsOn;
+    }
+    return dtr != before.dtr || rts != before.rts || modemState != before.modemState;
+}
+
 } // namespace telnet

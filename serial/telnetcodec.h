@@ -28,6 +28,7 @@ enum : unsigned char {
     SetControl = 5,
     NotifyLineState = 6,
     NotifyModemState = 7,
+    SetModemStateMask = 11,
     ServerOffset = 100,
 };
 // SET-CONTROL values.
@@ -35,8 +36,10 @@ enum : unsigned char {
     NoFlowControl = 1,
     BreakOn = 5,
     BreakOff = 6,
+    AskDtr = 7,
     DtrOn = 8,
     DtrOff = 9,
+    AskRts = 10,
     RtsOn = 11,
     RtsOff = 12,
 };
@@ -111,5 +114,18 @@ struct ComPortReply
     quint32 value = 0;
 };
 bool comPortReply(const Event &event, ComPortReply &reply);
+
+// The far side's line as the server tells it: DTR and RTS as last asked for or reported, and the
+// modem inputs of its last NOTIFY-MODEMSTATE. A server may confirm a change or say nothing
+// (ser2net on a pseudo-terminal): nothing here waits for it.
+struct FarLine
+{
+    bool dtr = true, rts = true; // the device's open raises both
+    int modemState = -1;         // NOTIFY-MODEMSTATE bits; -1 until the server says
+    // Folds in a server's answer or a request of ours (a SET-CONTROL value); true when what the
+    // line shows changed.
+    bool apply(const ComPortReply &reply);
+    bool control(unsigned char value) { return apply({SetControl, value}); }
+};
 
 } // namespace telnet

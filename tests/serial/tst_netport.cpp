@@ -9,6 +9,7 @@
 #include "support/ser2net.h"
 #include "support/terminal.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QStandardPaths>
 #include <QTest>
@@ -131,6 +132,8 @@ private slots:
         control.setSettings("115200,n,8,2");
         control.setPortOpen(true);
         QVERIFY(control.portOpen());
+        // Line control offered where it cannot be carried, or refused where it can.
+        QCOMPARE(control.lineControlAbsence().contains("is a raw network port"), !telnet);
 
         QByteArray received;
         connect(&control, &SerialPortControl::OnComm, this,
@@ -201,7 +204,9 @@ private slots:
     void windowOnANetworkPort()
     {
         const TempFiles files;
-        Peer peer({"--wait-open", "--delay", "300", "--send", "hello over the network"});
+        const QString record = files.path("peer.rec");
+        Peer peer({"--wait-open", "--delay", "300", "--send", "hello over the network", "--record",
+                   record});
         Ser2net server(peer.path(), files.path());
         Form1 window(PortMap::build(portEnvironment({{1, server.url(true)}}), {}));
         window.Form_Load();
@@ -216,6 +221,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.Text1->bytes(), QByteArray("hello over the network"),
                                   5000);
         QCOMPARE(lineSpeed(peer.path()), speed_t(B115200));
+
+        // DTR, RTS and break reach the server as commands, never as data, and nothing waits for
+        // the answers that ser2net does not give on a pseudo-terminal.
+        QTRY_COMPARE_WITH_TIMEOUT(window.ModemLines->text(),
+                                  QStringLiteral("CTS off, DSR off, DCD off, RI off"), 5000);
+        QVERIFY(window.DTR->isEnabled() && window.DTR->isChecked());
+        QElapsedTimer clock;
+        clock.start();
+        window.RTS->trigger();
+        window.SendBreak->trigger();
+        window.PulseDTR->trigger();
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(!window.RTS->isChecked() && !window.DTR->isChecked());
+        QTRY_VERIFY(window.DTR->isChecked() && window.SendBreak->isEnabled());
+        window.MSComm1->setOutput("after");
+        QTRY_COMPARE_WITH_TIMEOUT(readWhole(record), QByteArray("after"), 5000);
+        QCOMPARE(modal.texts().size(), 0);
 
         server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(modal.texts().size(), 1, 5000);

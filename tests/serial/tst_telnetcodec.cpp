@@ -28,6 +28,7 @@ void decodeSplit(const QByteArray &wire, qsizetype cut, QByteArray &data, QList<
 } // namespace
 
 Q_DECLARE_METATYPE(telnet::Event)
+Q_DECLARE_METATYPE(telnet::ComPortReply)
 
 class TestTelnetCodec : public QObject
 {
@@ -120,6 +121,10 @@ private slots:
             << setByte(SetParity, 3) << bytes({255, 250, 44, 3, 3, 255, 240});
         QTest::newRow("DTR off") << setByte(SetControl, DtrOff)
                                  << bytes({255, 250, 44, 5, 9, 255, 240});
+        QTest::newRow("break on") << setByte(SetControl, BreakOn)
+                                  << bytes({255, 250, 44, 5, 5, 255, 240});
+        QTest::newRow("every modem input reported")
+            << setByte(SetModemStateMask, 0xff) << bytes({255, 250, 44, 11, 255, 255, 255, 240});
     }
 
     void requests()
@@ -158,6 +163,47 @@ private slots:
             QCOMPARE(int(reply.command), command);
             QCOMPARE(reply.value, value);
         }
+    }
+
+    // The far line after a run of the server's answers and our requests: a wrong line shown in
+    // the menu, or a break's answer taken for a line's.
+    void farLine_data()
+    {
+        QTest::addColumn<QList<ComPortReply>>("said");
+        QTest::addColumn<bool>("dtr");
+        QTest::addColumn<bool>("rts");
+        QTest::addColumn<int>("modemState");
+        QTest::addColumn<bool>("changed"); // by the last one
+        QTest::newRow("ser2net's report after the open")
+            << QList<ComPortReply>{{NotifyModemState, 0}} << true << true << 0 << true;
+        QTest::newRow("DTR dropped, never confirmed")
+            << QList<ComPortReply>{{SetControl, DtrOff}} << false << true << -1 << true;
+        QTest::newRow("RTS reported off, then on")
+            << QList<ComPortReply>{{SetControl, RtsOff}, {SetControl, RtsOn}} << true << true << -1
+            << true;
+        QTest::newRow("a break's answers")
+            << QList<ComPortReply>{{SetControl, BreakOn}, {SetControl, BreakOff}} << true << true
+            << -1 << false;
+        QTest::newRow("a DTR request answered with itself (ser2net on a pty)")
+            << QList<ComPortReply>{{SetControl, DtrOff}, {SetControl, AskDtr}} << false << true
+            << -1 << false;
+    }
+
+    void farLine()
+    {
+        QFETCH(QList<ComPortReply>, said);
+        QFETCH(bool, dtr);
+        QFETCH(bool, rts);
+        QFETCH(int, modemState);
+        QFETCH(bool, changed);
+        FarLine line;
+        bool last = false;
+        for (const ComPortReply &reply : std::as_const(said))
+            last = line.apply(reply);
+        QCOMPARE(line.dtr, dtr);
+        QCOMPARE(line.rts, rts);
+        QCOMPARE(line.modemState, modemState);
+        QCOMPARE(last, changed);
     }
 
     // The answers after start(): what we asked for is taken silently, the rest refused, and a

@@ -27,8 +27,11 @@ public:
         : m_config(dir + QStringLiteral("/ser2net.yaml")), m_pid(dir + QStringLiteral("/pid")),
           telnetPort(freePort()), rawPort(freePort())
     {
-        const QString connector =
-            QStringLiteral("  connector: serialdev,%1,9600n81,local\n").arg(device);
+        // ser2net passes the device's bytes on 64 at a time unless told otherwise, which caps
+        // a flood at about 2 MB/s whatever the client does.
+        const QString connector = QStringLiteral("  connector: serialdev,%1,9600n81,local\n"
+                                                 "  options:\n    dev-to-net-bufsize: 65536\n")
+                                      .arg(device);
         writeFile(m_config,
                   (QStringLiteral("connection: &telnet\n"
                                   "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n")
