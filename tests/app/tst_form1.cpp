@@ -7,6 +7,7 @@
 #include "support/controls.h"
 #include "support/files.h"
 #include "support/peer.h"
+#include "support/terminal.h"
 #include "widgets/screen.h"
 
 #include <QCheckBox>
@@ -291,19 +292,16 @@ private slots:
     // full rate. A list that lost the fixed entries or an open at the wrong rate fails here.
     void extraBaudRates()
     {
-        const Peer peer;
-        auto window =
-            std::make_unique<Form1>(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
-        window->extraBaudRates = {1000000, 12345};
-        window->Form_Load();
-        window->show();
-        QCOMPARE(entries(window->cboBaud).mid(10),
+        Terminal t({}, {.load = false});
+        t.window.extraBaudRates = {1000000, 12345};
+        t.load();
+        QCOMPARE(entries(t.window.cboBaud).mid(10),
                  QStringList({"115.2k", "128k", "1000000", "12345"}));
-        QCOMPARE(window->cboBaud->currentIndex(), 12);
-        window->cboBaud->setCurrentIndex(13);
-        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
-        QVERIFY(window->MSComm1->portOpen());
-        QCOMPARE(window->MSComm1->settings(), "12345,n,8,2");
+        QCOMPARE(t.window.cboBaud->currentIndex(), 12);
+        t.window.cboBaud->setCurrentIndex(13);
+        QTest::mouseClick(t.window.btnOpen, Qt::LeftButton);
+        QVERIFY(t.window.MSComm1->portOpen());
+        QCOMPARE(t.window.MSComm1->settings(), "12345,n,8,2");
     }
 
     // Line control on a plain pseudo-terminal, which has no modem lines: an entry that stays

@@ -14,7 +14,8 @@ private slots:
     // goes unread and received bytes are lost once the kernel's buffer is full.
     void screenKeepsUpWhileCounting()
     {
-        SendRig rig({"--wait-open", "--rate", "2000", "--flood", "200000", "--pattern", "text"});
+        Terminal rig({"--wait-open", "--rate", "2000", "--flood", "200000", "--pattern", "text"},
+                     Sending);
         QVERIFY(rig.openPort());
         // A short line, then NULs to 1 GiB: a hole on disk, all of it read by the count.
         const QString path = rig.file("x\n");
