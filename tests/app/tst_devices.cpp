@@ -8,7 +8,6 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 
@@ -43,7 +42,7 @@ private slots:
     void flappingWhileReconnectWaits();
 
 private:
-    QTemporaryDir m_dir;
+    TempFiles m_dir;
 };
 
 // Catches a loss shown as an open port, told twice or with Qt's stale errno text, a reopen that
@@ -62,7 +61,7 @@ void TestDevices::lostDevice()
     QFETCH(bool, reconnect);
     QFETCH(bool, closeDuringOutage);
     const QString link =
-        m_dir.filePath(QStringLiteral("lost%1%2").arg(reconnect).arg(closeDuringOutage));
+        m_dir.path(QStringLiteral("lost%1%2").arg(reconnect).arg(closeDuringOutage));
     Peer peer({"--link", link, "--hangup-after", "3000", "--reopen-after", "1500"});
     Form1 w(PortMap::build(portEnvironment({{1, link}}), {}));
     w.MSComm1->setReconnect(reconnect);
@@ -104,8 +103,8 @@ void TestDevices::lostDevice()
 // or opens a listed port again (which resets many boards).
 void TestDevices::dropDownFollowsDevices()
 {
-    const QString counts = m_dir.filePath(QStringLiteral("opens"));
-    const QString late = m_dir.filePath(QStringLiteral("late"));
+    const QString counts = m_dir.path(QStringLiteral("opens"));
+    const QString late = m_dir.path(QStringLiteral("late"));
     const auto opens = [&counts] { return readWhole(counts).count("open\n"); };
     Peer first({"--count-opens", counts});
     Form1 w(PortMap::build(portEnvironment({{1, first.path()}, {2, late}, {3, "/dev/null"}}), {}));
@@ -168,7 +167,7 @@ void TestDevices::badDevices()
     QFETCH(QString, tipSays);
     Peer peer;
     const bool markup = kind == "markup";
-    const QString path = kind.startsWith('/') ? kind : m_dir.filePath(kind);
+    const QString path = kind.startsWith('/') ? kind : m_dir.path(kind);
     if (!markup)
         QVERIFY(kind.startsWith('/') ||
                 (kind == "dir" ? QDir().mkpath(path) : QFile(path).open(QIODevice::WriteOnly)));
@@ -190,7 +189,7 @@ void TestDevices::badDevices()
 // directory, several times a second, with the list dropped down all the while.
 void TestDevices::flappingWhileReconnectWaits()
 {
-    const QString link = m_dir.filePath(QStringLiteral("flapping"));
+    const QString link = m_dir.path(QStringLiteral("flapping"));
     Peer peer({"--link", link, "--hangup-after", "3000", "--reopen-after", "300"});
     Form1 w(PortMap::build(portEnvironment({{1, link}}), {}));
     w.MSComm1->setReconnect(true);

@@ -7,6 +7,8 @@
 #include "support/controls.h"
 #include "support/files.h"
 #include "support/peer.h"
+#include "support/terminal.h"
+#include "widgets/form2.h"
 #include "widgets/screen.h"
 
 #include <QCheckBox>
@@ -20,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <memory>
@@ -300,19 +303,16 @@ private slots:
     // full rate. A list that lost the fixed entries or an open at the wrong rate fails here.
     void extraBaudRates()
     {
-        const Peer peer;
-        auto window =
-            std::make_unique<Form1>(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
-        window->extraBaudRates = {1000000, 12345};
-        window->Form_Load();
-        window->show();
-        QCOMPARE(entries(window->cboBaud).mid(10),
+        Terminal t({}, {.load = false});
+        t.window.extraBaudRates = {1000000, 12345};
+        t.load();
+        QCOMPARE(entries(t.window.cboBaud).mid(10),
                  QStringList({"115.2k", "128k", "1000000", "12345"}));
-        QCOMPARE(window->cboBaud->currentIndex(), 12);
-        window->cboBaud->setCurrentIndex(13);
-        QTest::mouseClick(window->btnOpen, Qt::LeftButton);
-        QVERIFY(window->MSComm1->portOpen());
-        QCOMPARE(window->MSComm1->settings(), "12345,n,8,2");
+        QCOMPARE(t.window.cboBaud->currentIndex(), 12);
+        t.window.cboBaud->setCurrentIndex(13);
+        QTest::mouseClick(t.window.btnOpen, Qt::LeftButton);
+        QVERIFY(t.window.MSComm1->portOpen());
+        QCOMPARE(t.window.MSComm1->settings(), "12345,n,8,2");
     }
 
     // Line control on a plain pseudo-terminal, which has no modem lines: an entry that stays
@@ -429,6 +429,60 @@ private slots:
         QVERIFY(!window->chkDuplex->isChecked());
         QVERIFY(!window->chkShowControl->isChecked());
     }
+
+    // Every caption fits its control: the text measured with the control's own font, plus the
+    // room the style takes around it, against the control's size in twips at 96 DPI. A caption
+    // wider or taller than its control is clipped on the screen.
+    void captionFits_data()
+    {
+        QTest::addColumn<QWidget *>("control");
+        m_about.Form_Load();
+        m_captions.pcntlabel->setText(QStringLiteral("100%")); // its widest text during a send
+        QCOMPARE(m_captions.logicalDpiX(), 96);
+        for (QWidget *w : {static_cast<QWidget *>(m_captions.btnOpen),
+                           static_cast<QWidget *>(m_captions.btnClose),
+                           static_cast<QWidget *>(m_captions.Command1),
+                           static_cast<QWidget *>(m_captions.chkShowControl),
+                           static_cast<QWidget *>(m_captions.chkDuplex),
+                           static_cast<QWidget *>(m_captions.ProgressLabel),
+                           static_cast<QWidget *>(m_captions.pcntlabel)})
+            QTest::newRow(qPrintable(w->objectName())) << w;
+        for (QLabel *l : m_about.findChildren<QLabel *>())
+            QTest::newRow(qPrintable(l->objectName())) << static_cast<QWidget *>(l);
+    }
+    void captionFits()
+    {
+        QFETCH(QWidget *, control);
+        const QFontMetrics fm = control->fontMetrics();
+        QSize need = control->sizeHint();
+        QSize room = control->size();
+        if (auto *button = qobject_cast<QPushButton *>(control)) {
+            // The style paints a button's caption inside its frame.
+            QStyleOptionButton option;
+            option.initFrom(button);
+            need = fm.size(Qt::TextShowMnemonic, button->text());
+            room = button->style()
+                       ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                       .size();
+        } else if (qobject_cast<QCheckBox *>(control)) {
+            need.setHeight(fm.height()); // the indicator may overhang; the caption must not
+        } else if (auto *label = qobject_cast<QLabel *>(control); label->wordWrap()) {
+            need = QSize(label->width(), label->heightForWidth(label->width()));
+        }
+        const QString text = QStringLiteral("needs %1x%2, has %3x%4 in %5")
+                                 .arg(need.width())
+                                 .arg(need.height())
+                                 .arg(room.width())
+                                 .arg(room.height())
+                                 .arg(QFontInfo(control->font()).family());
+        qInfo("%s", qPrintable(text));
+        QVERIFY2(need.width() <= room.width() && need.height() <= room.height(), qPrintable(text));
+    }
+
+private:
+    // The windows whose captions are measured, alive for the rows that point into them.
+    Form1 m_captions{PortMap::build({}, {})};
+    Form2 m_about;
 };
 
 QTEST_MAIN(TestForm1)

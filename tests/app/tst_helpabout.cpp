@@ -5,6 +5,7 @@
 #include "support/events.h"
 #include "support/files.h"
 #include "support/peer.h"
+#include "support/terminal.h"
 #include "widgets/form2.h"
 #include "widgets/screen.h"
 
@@ -211,12 +212,11 @@ void HelpAboutTest::menuAndCloseHelp()
 
 void HelpAboutTest::receivedBehindThePanel()
 {
-    Peer peer(trickle());
-    QVERIFY(!peer.path().isEmpty());
-    Form1 w(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+    Terminal t(trickle(), {.load = false});
+    QVERIFY(!t.peer.path().isEmpty());
+    Form1 &w = t.window;
     w.helpDirectory = m_program.path();
-    w.Form_Load();
-    w.show();
+    t.load();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.cboPort->currentText(), QStringLiteral("COM1"));
     w.btnOpen->click();
@@ -284,12 +284,11 @@ void HelpAboutTest::aboutShowsVersionEachTime()
 
 void HelpAboutTest::screenFillsWhileAboutOpen()
 {
-    Peer peer(trickle());
-    QVERIFY(!peer.path().isEmpty());
-    Form1 w(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
+    Terminal t(trickle(), {.load = false});
+    QVERIFY(!t.peer.path().isEmpty());
+    Form1 &w = t.window;
     w.helpDirectory = m_program.path();
-    w.Form_Load();
-    w.show();
+    t.load();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.btnOpen->click();
     QVERIFY(w.MSComm1->portOpen());

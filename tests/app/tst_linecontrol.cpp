@@ -68,7 +68,7 @@ private slots:
     void toggles()
     {
         QFETCH(QString, name);
-        Terminal t({});
+        Terminal t;
         QVERIFY(t.open());
         auto *action = t.window.findChild<QAction *>(name);
         QVERIFY(action);
@@ -103,7 +103,7 @@ private slots:
         QFETCH(QString, line);
         QFETCH(bool, first);
         QFETCH(double, ms);
-        Terminal t({});
+        Terminal t;
         QVERIFY(t.open());
         const BoxAnswerer boxes;
         t.window.findChild<QAction *>(name)->trigger();
@@ -124,7 +124,7 @@ private slots:
     // Inputs the other end asserts that the menu does not show, or shows stale, fail here.
     void modemInputs()
     {
-        Terminal t({});
+        Terminal t;
         QVERIFY(t.open());
         writeFile(m_log + ".in", "CTS DCD");
         std::unique_ptr<QMenu> menu(t.window.Text1->createContextMenu());
@@ -163,7 +163,7 @@ private slots:
         QFETCH(int, error);
         QFETCH(QString, message);
         QFETCH(bool, lost);
-        Terminal t({});
+        Terminal t;
         QVERIFY(t.open());
         const BoxAnswerer boxes;
         qputenv("QUORLINE_MODEM_FAIL", QByteArray::number(error));

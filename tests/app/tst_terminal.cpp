@@ -332,16 +332,14 @@ void TestTerminal::echo()
     QFETCH(QByteArray, sent);
     QFETCH(QByteArray, echo);
 
-    const TempFiles files;
-    const QString record = files.path(QStringLiteral("record"));
-    Terminal t({"--record", record});
+    Terminal t({}, {.record = true});
     QVERIFY(t.open());
     t.window.chkDuplex->setChecked(fullDuplex);
     t.window.chkShowControl->setChecked(notation);
     t.window.Text1->setText(QStringLiteral("before"));
 
     typeKey(t.window.Text1, Qt::Key(key), text, Qt::KeyboardModifiers::fromInt(modifiers));
-    QTRY_COMPARE(readWhole(record), sent);
+    QTRY_COMPARE(t.received(), sent);
     // The key was consumed: nothing but the echo reached the screen.
     QCOMPARE(t.window.Text1->bytes(), "before" + echo);
     if (!fullDuplex)
@@ -350,7 +348,7 @@ void TestTerminal::echo()
 
 void TestTerminal::echoLandsAtEnd()
 {
-    Terminal t({});
+    Terminal t;
     QVERIFY(t.open());
     t.window.chkDuplex->setChecked(false);
     t.window.chkShowControl->setChecked(false);
@@ -369,9 +367,7 @@ void TestTerminal::echoLandsAtEnd()
 
 void TestTerminal::duplexSwitchAtNextKey()
 {
-    const TempFiles files;
-    const QString record = files.path(QStringLiteral("record"));
-    Terminal t({"--record", record});
+    Terminal t({}, {.record = true});
     QVERIFY(t.open());
     typeKey(t.window.Text1, Qt::Key_A, "a");
     QCOMPARE(t.window.Text1->bytes(), QByteArray());
@@ -389,14 +385,14 @@ void TestTerminal::duplexSwitchAtNextKey()
     t.window.chkDuplex->click();
     typeKey(t.window.Text1, Qt::Key_C, "c");
     QCOMPARE(t.window.Text1->bytes(), QByteArray("[ESC]b"));
-    QTRY_COMPARE(readWhole(record), QByteArray("a\x1b\x1b"
-                                               "bc"));
+    QTRY_COMPARE(t.received(), QByteArray("a\x1b\x1b"
+                                          "bc"));
 }
 
 // Without an open port each key shows the message and is then typed by the screen itself.
 void TestTerminal::keysWhilePortClosed()
 {
-    Terminal t({});
+    Terminal t;
     t.window.chkDuplex->setChecked(false);
     t.window.Text1->setText(QStringLiteral("ab"));
     t.window.Text1->setCursorPosition(1);

@@ -17,7 +17,7 @@ class TestSendFile : public QObject
 private slots:
     void cancelAtConfirmationDoesNothing()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         rig.choices << rig.file("abc\n");
         EventCounter bar(rig.window.ProgressBar1);
@@ -36,7 +36,7 @@ private slots:
 
     void emptyNameIsRefused()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         rig.choices << QString();
         EventCounter bar(rig.window.ProgressBar1);
@@ -54,7 +54,7 @@ private slots:
 
     void closedPortLeavesDisplayShowing()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         rig.choices << rig.file("one\ntwo\nthree\n");
         BoxAnswerer boxes;
         rig.window.SendFile->trigger();
@@ -71,7 +71,7 @@ private slots:
 
     void emptyFileWaitsThenHides()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         rig.choices << rig.file(QByteArray());
         bool shownDuringWait = false;
@@ -99,7 +99,7 @@ private slots:
     // The label shows the share of lines sent once each line has gone, and stays through the wait.
     void threeLinesShowTheirShare()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort(115200));
         rig.choices << rig.file("abc\r\ndef\nghi");
         QStringList labels;
@@ -128,7 +128,7 @@ private slots:
     // Beyond the old 16-bit count.
     void fortyThousandLinesAllArrive()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         const QByteArray content = numberedLines("line ", 40000);
         rig.choices << rig.file(content);
@@ -147,7 +147,7 @@ private slots:
     // any amount at once): at 9600 baud, no more than a tenth of a second's output waits.
     void progressWaitsForTheLine()
     {
-        SendRig rig({"--read-rate", "100000"});
+        Terminal rig({"--read-rate", "100000"}, Sending);
         QVERIFY(rig.openPort(9600));
         QByteArray content;
         for (int i = 0; i < 100; ++i)
@@ -172,7 +172,7 @@ private slots:
     // chooses nothing rather than the last file again.
     void realDialogSendsBytesAsTheyStand()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         rig.window.CommonDialog1->setChooser({});
         QByteArray content("crlf\r\nlf\ncr\r\xe9t\xe9\xff\x80\r\n\r\n\n\rend");
@@ -228,7 +228,7 @@ private slots:
     // the screen.
     void windowKeepsWorkingDuringSend()
     {
-        SendRig rig({"--wait-open", "--rate", "20", "--send", QString(200, u'r')});
+        Terminal rig({"--wait-open", "--rate", "20", "--send", QString(200, u'r')}, Sending);
         QVERIFY(rig.openPort(115200));
         rig.choices << rig.file("L1\nL2\nL3\nL4\n");
         onceAtValue(rig.window, 2, [&rig] { QTest::keyClick(rig.window.Text1, 'k'); });
@@ -251,7 +251,7 @@ private slots:
 
     void closePortEndsSend()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         rig.window.Form_Load();
         rig.window.btnOpen->click();
         QVERIFY(rig.window.MSComm1->portOpen());
@@ -294,7 +294,7 @@ private slots:
         QFETCH(QStringList, boxes);
         QFETCH(int, samples);
         const QByteArray ending = QTest::currentDataTag();
-        SendRig rig;
+        Terminal rig({}, Sending);
         rig.window.Form_Load();
         if (ending != "port not open")
             rig.window.btnOpen->click();
@@ -326,7 +326,7 @@ private slots:
     // follows the first whole.
     void filesBackToBackArriveWhole()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort(115200));
         rig.choices << rig.file(numberedLines("a", 6)) << rig.file(numberedLines("b", 3));
         onceAtValue(rig.window, 2, [&rig] { rig.window.SendFile->trigger(); });
@@ -338,6 +338,45 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList({Confirmation, Confirmation}));
         const QByteArray expected("a1a2a3a4a5a6b1b2b3");
         QCOMPARE(rig.receivedAtLeast(expected.size()), expected);
+    }
+
+    // Would catch a count that holds the event loop until the whole file has been read: the port
+    // goes unread and received bytes are lost once the kernel's buffer is full.
+    void screenKeepsUpWhileCounting()
+    {
+        Terminal rig({"--wait-open", "--rate", "2000", "--flood", "200000", "--pattern", "text"},
+                     Sending);
+        QVERIFY(rig.openPort());
+        // A short line, then NULs to 1 GiB: a hole on disk, all of it read by the count.
+        const QString path = rig.file("x\n");
+        QVERIFY(QFile::resize(path, qint64(1) << 30));
+        rig.choices << path;
+        // Counting: chosen, bar not shown yet. The window closes once the screen has grown.
+        qsizetype atCountStart = -1;
+        bool grew = false;
+        bool actionOff = true;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, &rig.window, [&rig, &atCountStart, &grew, &actionOff] {
+            if (rig.chooserCalls == 0 || !rig.window.isVisible())
+                return;
+            actionOff = actionOff && !rig.window.SendFile->isEnabled();
+            if (atCountStart < 0)
+                atCountStart = rig.window.Text1->length();
+            grew =
+                !rig.window.ProgressBar1->isVisible() && rig.window.Text1->length() > atCountStart;
+            if (grew || rig.window.ProgressBar1->isVisible())
+                rig.window.close();
+        });
+        sampler.start(5);
+        BoxAnswerer boxes;
+        rig.window.SendFile->trigger();
+
+        QVERIFY2(grew, "nothing received reached the screen during the count");
+        QVERIFY(actionOff);
+        // Closing the window stops the count in silence; nothing is shown or sent.
+        QCOMPARE(boxes.texts(), QStringList{Confirmation});
+        QVERIFY(!rig.window.ProgressBar1->isVisibleTo(&rig.window));
+        QCOMPARE(rig.received(), QByteArray());
     }
 };
 

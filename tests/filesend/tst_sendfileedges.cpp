@@ -30,7 +30,7 @@ private slots:
     void unreadableFileFailsBeforeDisplay()
     {
         QFETCH(QString, path);
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         rig.choices << path;
         EventCounter bar(rig.window.ProgressBar1);
@@ -49,7 +49,7 @@ private slots:
     // Lines added after the count are still sent; the bar stops at its maximum.
     void fileGrowsDuringSend()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort(115200));
         const QString path = rig.file("g1\ng2\ng3\n");
         rig.choices << path;
@@ -71,7 +71,7 @@ private slots:
     // A file cut short after the count ends the send early; the wait and hiding follow.
     void fileShrinksDuringSend()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         QByteArray content;
         for (int i = 0; i < 2000; ++i)
@@ -103,7 +103,7 @@ private slots:
     void closingWindowEndsSend()
     {
         QFETCH(bool, duringWait);
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort(115200));
         const int lines = duringWait ? 5 : 1000;
         rig.choices << rig.file(numberedLines("c", lines));
@@ -157,7 +157,7 @@ private slots:
     // As in the program itself: closing the only window mid-send ends the event loop at once.
     void programEndsWhenWindowClosedMidSend()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort(115200));
         rig.choices << rig.file(numberedLines("p", 1000));
         onceAtValue(rig.window, 3, [&rig] { rig.window.close(); });
@@ -178,7 +178,7 @@ private slots:
 
     void hundredMegabyteFile()
     {
-        SendRig rig;
+        Terminal rig({}, Sending);
         QVERIFY(rig.openPort());
         constexpr int lineCount = 100 * 1024;
         QCryptographicHash expected(QCryptographicHash::Sha1);

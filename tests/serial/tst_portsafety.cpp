@@ -16,7 +16,6 @@
 #include <QComboBox>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -134,14 +133,14 @@ private slots:
         QFETCH(QString, mentions);
         Peer peer;
         Sleeper holder;
-        QTemporaryDir dir;
+        const TempFiles dir;
         const QString lock = lockOf(peer.path());
         const QByteArray name = QFile::encodeName(lock);
         const LeftBehind cleanup{lock};
         if (content == "dir") {
             QVERIFY(::mkdir(name.constData(), 0755) == 0);
         } else if (content == "link") {
-            QVERIFY(::symlink(qPrintable(dir.filePath("elsewhere")), name.constData()) == 0);
+            QVERIFY(::symlink(qPrintable(dir.path("elsewhere")), name.constData()) == 0);
         } else {
             if (content == "binary") {
                 const int pid = holder.pid();
@@ -157,7 +156,7 @@ private slots:
             const utimbuf times{old, old};
             ::utime(name.constData(), &times);
         }
-        const QString link = dir.filePath("ttyLink");
+        const QString link = dir.path("ttyLink");
         QVERIFY(QFile::link(peer.path(), link));
 
         SerialPortControl control(
@@ -214,11 +213,11 @@ private slots:
             QSKIP("no mount namespace of the test's own here");
         Peer peer;
         Sleeper holder;
-        QTemporaryDir dir;
+        const TempFiles dir;
         const QString name = portlock::lockName(peer.path());
         const QByteArray content = QByteArray::number(holder.pid()) + " minicom root\n";
         if (foreign) {
-            QFile file(dir.filePath(name));
+            QFile file(dir.path(name));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
         const QByteArray lockDir = QFile::encodeName(
@@ -236,7 +235,7 @@ private slots:
             QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())),
                      qPrintable(why));
             QVERIFY(!control.portOpen());
-            QCOMPARE(readWhole(dir.filePath(name)), content);
+            QCOMPARE(readWhole(dir.path(name)), content);
             return;
         }
         QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -436,15 +435,14 @@ private slots:
         QFETCH(QString, mentions);
         if (path.startsWith(u"/dev/") && !QFile::exists(path))
             QSKIP("this system has no such device");
-        QTemporaryDir dir;
+        const TempFiles dir;
         Peer peer;
         QString device = path;
         if (path == u"loop") {
-            device = dir.filePath("a");
-            QVERIFY(QFile::link(dir.filePath("b"), device) &&
-                    QFile::link(device, dir.filePath("b")));
+            device = dir.path("a");
+            QVERIFY(QFile::link(dir.path("b"), device) && QFile::link(device, dir.path("b")));
         } else if (path == u"turns into a file") {
-            device = dir.filePath("ttyMoving");
+            device = dir.path("ttyMoving");
             QVERIFY(QFile::link(peer.path(), device));
         }
         SerialPortControl control(PortMap::build(portEnvironment({{1, device}}), {}));
@@ -506,8 +504,8 @@ private slots:
         QFETCH(bool, peerStops);
         QFETCH(bool, peerSpoke);
         QFETCH(bool, modal);
-        QTemporaryDir dir;
-        const QString record = dir.filePath("peer.rec");
+        const TempFiles dir;
+        const QString record = dir.path("peer.rec");
         QStringList arguments{"--record", record};
         if (!readRate.isEmpty())
             arguments << "--read-rate" << readRate;

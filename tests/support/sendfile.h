@@ -1,42 +1,16 @@
 #pragma once
 
-// The file send's rig: a window on a peer that records all it receives, files to send, and
-// hooks that act at a chosen moment of the send.
+// The file send's helpers: the rig's options, files to send, and hooks that act at a chosen
+// moment of the send.
 
-#include "app/form1.h"
-#include "serial/portmap.h"
-#include "serial/serialportcontrol.h"
-#include "support/files.h"
-#include "support/peer.h"
-#include "widgets/commondialog.h"
+#include "support/terminal.h"
 
 #include <QProgressBar>
-#include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
-
-// Written after everything else, so that what the peer holds before it is all that was sent.
-inline const QByteArray EndMarker = QByteArrayLiteral("#end#");
-
-// What the peer recorded before the marker once the marker arrives, written through port, or
-// through a port of its own on device when port is null or closed.
-inline QByteArray receivedBeforeMarker(const QString &record, const QString &device,
-                                       SerialPortControl *port = nullptr)
-{
-    QSerialPort own(device);
-    if (port && port->portOpen())
-        port->setOutput(EndMarker);
-    else if (!own.open(QIODevice::ReadWrite) || own.write(EndMarker) != EndMarker.size() ||
-             !own.waitForBytesWritten(10000))
-        return "(the marker could not be written)";
-    QByteArray got;
-    (void)QTest::qWaitFor([&got, &record] { return (got = readWhole(record)).contains(EndMarker); },
-                          10000);
-    return got.left(got.indexOf(EndMarker));
-}
 
 // Runs an action once, as soon as the send's closing wait is seen running.
 class WaitWatcher
@@ -57,58 +31,8 @@ private:
     QTimer m_poll;
 };
 
-// The terminal window with COM1 on a peer that records all it receives.
-class SendRig
-{
-public:
-    explicit SendRig(const QStringList &peerArguments = {})
-        : peer(QStringList{QStringLiteral("--record"), recordFile} + peerArguments),
-          window(PortMap::build(portEnvironment({{1, peer.path()}}), {}))
-    {
-        window.CommonDialog1->setChooser([this](QWidget *, const QString &) {
-            ++chooserCalls;
-            return choices.empty() ? QString() : choices.takeFirst();
-        });
-        window.show();
-    }
-
-    // Opens COM1 directly at the given rate; a pty runs at its own pace whatever the rate, but
-    // the send paces its progress by it.
-    bool openPort(int baud = 4000000)
-    {
-        window.MSComm1->setCommPort(1);
-        window.MSComm1->setSettings(QStringLiteral("%1,n,8,2").arg(baud));
-        window.MSComm1->setPortOpen(true);
-        return window.MSComm1->portOpen();
-    }
-
-    QString file(const QByteArray &content) { return files.file(content); }
-
-    QByteArray received() const { return readWhole(recordFile); }
-
-    // What the peer has received once it holds at least `size` bytes (or after the timeout).
-    QByteArray receivedAtLeast(qsizetype size, int timeoutMs = 10000) const
-    {
-        QByteArray got;
-        (void)QTest::qWaitFor([this, &got, size] { return (got = received()).size() >= size; },
-                              timeoutMs);
-        return got;
-    }
-
-    // Everything the peer has received, and nothing will follow: a marker written after it has
-    // arrived.
-    QByteArray receivedInTheEnd()
-    {
-        return receivedBeforeMarker(recordFile, peer.path(), window.MSComm1);
-    }
-
-    TempFiles files;
-    const QString recordFile = files.path(QStringLiteral("received"));
-    Peer peer;
-    Form1 window;
-    QStringList choices;
-    int chooserCalls = 0;
-};
+// The rig for a send: the peer records, the window is not loaded, the file dialog answers.
+inline constexpr Terminal::Options Sending{.record = true, .load = false, .chooser = true};
 
 inline const QString Confirmation =
     QStringLiteral("This function sends a file simply .. with no protocol");

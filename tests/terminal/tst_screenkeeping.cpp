@@ -1,4 +1,5 @@
 // The screen's rules that need no window: the memory limit, find, and saving its bytes.
+#include "support/files.h"
 #include "support/screenmodel.h"
 #include "terminal/screenfile.h"
 #include "terminal/screenfind.h"
@@ -7,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/mount.h>
@@ -349,12 +349,12 @@ void TestScreenKeeping::save()
 {
     QFETCH(QString, target);
     QFETCH(bool, saved);
-    QTemporaryDir dir;
+    const TempFiles dir;
     QVERIFY(dir.isValid());
     const QByteArray folder = QFile::encodeName(dir.path());
     if (target == "full" && mount("tmpfs", folder.constData(), "tmpfs", 0, "size=64k") != 0)
         QSKIP("mounting a small tmpfs needs root and a system that allows it");
-    const QString path = dir.filePath(QStringLiteral("screen.txt"));
+    const QString path = dir.path(QStringLiteral("screen.txt"));
     const QByteArray before("old contents");
     QFile f(path);
     if (target == "file" || target == "readonly" || target == "full") {

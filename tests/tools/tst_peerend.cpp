@@ -2,9 +2,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include "support/files.h"
 #include "support/peer.h"
 
 #include <csignal>
@@ -39,7 +39,7 @@ private slots:
     void idleThenEnds();
 
 private:
-    QTemporaryDir m_dir;
+    TempFiles m_dir;
 };
 
 void tst_peerend::idleThenEnds_data()
@@ -59,7 +59,7 @@ void tst_peerend::idleThenEnds_data()
 void tst_peerend::idleThenEnds()
 {
     QFETCH(QString, command);
-    const QString pidFile = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    const QString pidFile = m_dir.path(QString::fromLatin1(QTest::currentDataTag()));
     qputenv("F", pidFile.toLocal8Bit());
     Peer peer({"--exec", command});
     qunsetenv("F");

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTemporaryDir>
 
 class TestScreenDesk : public QObject
 {
@@ -73,16 +72,14 @@ void TestScreenDesk::inputMethodCommits()
     QFETCH(QString, preedit);
     QFETCH(QString, commit);
     QFETCH(QByteArray, sent);
-    QTemporaryDir dir;
-    const QString record = dir.filePath(QStringLiteral("record"));
-    Terminal t({"--record", record});
+    Terminal t({}, {.record = true});
     QVERIFY(t.open());
     QInputMethodEvent e(preedit, {});
     e.setCommitString(commit);
     QApplication::sendEvent(t.window.Text1, &e);
     // Once the marker behind it has arrived, everything before it has too.
     typeKey(t.window.Text1, Qt::Key_Z, QStringLiteral("z"));
-    QTRY_COMPARE(readWhole(record), sent + "z");
+    QTRY_COMPARE(t.received(), sent + "z");
     QCOMPARE(t.window.Text1->length(), 0);
 }
 
@@ -142,8 +139,8 @@ void TestScreenDesk::wordMoves()
 // Catches a save that changes bytes, a Ctrl+Shift+S that sends 19, or a silent refusal.
 void TestScreenDesk::saveAs()
 {
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("screen.bin"));
+    const TempFiles dir;
+    QString path = dir.path(QStringLiteral("screen.bin"));
     Screen screen;
     int keyPresses = 0;
     connect(&screen, &Screen::KeyPress, &screen, [&keyPresses](int &) { ++keyPresses; });
