@@ -76,7 +76,9 @@ fi
 # constant because it cannot see that a yield to the event loop may change them. Its printf
 # argument check takes qint64 for long; the compiler's -Wformat checks printf arguments anyway.
 echo "== cppcheck"
-if (cd "$root" && cppcheck --quiet -j"$jobs" --std=c++20 --language=c++ --library=qt \
+# Its work folder keeps the checks across files when it runs in parallel; made anew each run.
+rm -rf "$build/cppcheck" && mkdir -p "$build/cppcheck"
+if (cd "$root" && cppcheck --quiet -j"$jobs" --cppcheck-build-dir="$build/cppcheck" --std=c++20 --language=c++ --library=qt \
     --enable=warning,style,performance,portability --inline-suppr \
     --suppress=missingIncludeSystem --suppress=shadowFunction --suppress=useStlAlgorithm \
     --suppress=constParameter --suppress=knownConditionTrueFalse \
