@@ -6,8 +6,8 @@
 # usage: ./test.sh            everything, as CI runs it (the builds and checks that keep the
 #                             processors busy run beside the normal tests, which mostly wait;
 #                             their logs are in build/test-logs)
-#        ./test.sh --quick    the normal build and its tests, leaving out those labelled `slow`,
-#                             the static checks and the package test: the edit-build-test loop
+#        ./test.sh --quick    the normal build and its tests, without those marked `slow`,
+#                             the static checks and the package test: edit-build-test loop
 set -euo pipefail
 cd "$(dirname "$0")"
 quick=0
