@@ -11,9 +11,12 @@ packages=(
     ser2net
 )
 
+# One query for all: the installed ones come back as "name install ok installed".
+mapfile -t installed < <(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null \
+    | sed -n 's/ install ok installed$//p')
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    [[ " ${installed[*]} " == *" $p "* ]] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
