@@ -182,9 +182,10 @@ void SerialPortControl::pulseEnded()
 
 void SerialPortControl::breakEnded()
 {
-    if (portOpen() && m_net.isOpen())
+    if (portOpen() && m_net.isOpen()) {
         m_net.setControl(telnet::BreakOff);
-    else if (portOpen() && ::ioctl(int(m_port.handle()), TIOCCBRK) != 0 && deviceGone(errno))
+    } else if (portOpen() && ::ioctl(int(m_port.handle()), TIOCCBRK) != 0 && deviceGone(errno)) {
         portErrorOccurred(QSerialPort::ResourceError);
+    }
     emit lineStateChanged();
 }
