@@ -185,7 +185,12 @@ private slots:
             ::close(fd);
             return busy;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        // flock takes the lock, then becomes sleep: the name is checked once it has.
+        const auto named = [&holder] {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(holder.pid()));
+            return comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "sleep";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held() && named(), 10000);
         SerialPortControl control(PortMap::build(portEnvironment({{1, peer.path()}}), {}));
         const QString why = refusal(control);
         QVERIFY2(why.contains(QStringLiteral("process %1 (sleep)").arg(holder.pid())),
