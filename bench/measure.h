@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -20,11 +21,15 @@ inline double cpuSeconds()
 inline qint64 residentBytes()
 {
     FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0;
     long resident = 0;
     if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
+        // The second field: the size in pages, then the resident pages.
+        char line[128] = {};
+        if (std::fgets(line, sizeof line, f)) {
+            char *end = nullptr;
+            std::strtol(line, &end, 10);
+            resident = std::strtol(end, nullptr, 10);
+        }
         std::fclose(f);
     }
     return qint64(resident) * sysconf(_SC_PAGESIZE);

@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core fonts-liberation2 xvfb xauth
-    dpkg-dev file clang libclang-rt-14-dev clang-tidy clang-format cppcheck
+    dpkg-dev file clang libclang-rt-14-dev clang-tidy-22 clang-format cppcheck
     lintian appstream desktop-file-utils
     ser2net
 )

@@ -11,6 +11,9 @@ built=0
 [ "${1:-}" = --built ] && { built=1; shift; }
 build=${1:-$root/build-static}
 jobs=${JOBS:-$(nproc)}
+# clang-tidy 22 (in Debian 12's security archive) no longer runs its checks over the system's
+# headers, Qt's among them, which made three quarters of the time of Debian 12's own clang-tidy 14.
+tidy=${CLANG_TIDY:-clang-tidy-22}
 ours='(base|widgets|app|serial|terminal|filesend|help|tools|bench|tests)'
 
 if [ ! -f "$build/compile_commands.json" ]; then
@@ -52,13 +55,13 @@ screen_config="{InheritParentConfig: true, Checks: 'bugprone-narrowing-conversio
 nscreen=$(printf '%s\n' "${files[@]}" | grep -cE "$screen")
 echo "== clang-tidy on ${#files[@]} files, narrowing conversions too in the screen's $nscreen"
 tidy_log="$build/clang-tidy.log"
-export build screen screen_config
+export build screen screen_config tidy
 # shellcheck disable=SC2016
 printf '%s\0' "${files[@]}" | xargs -0 -n 1 -P "$jobs" bash -c '
     if [[ $1 =~ $screen ]]; then
-        clang-tidy -p "$build" --quiet --config="$screen_config" "$1"
+        "$tidy" -p "$build" --quiet --config="$screen_config" "$1"
     else
-        clang-tidy -p "$build" --quiet "$1"
+        "$tidy" -p "$build" --quiet "$1"
     fi' tidy >"$tidy_log" 2>&1
 # Narrowing counts only in the screen's own folders, not in the headers of others it includes.
 awk '/^[^ ]+:[0-9]+:[0-9]+: (warning|error): / {

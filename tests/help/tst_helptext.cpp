@@ -74,7 +74,7 @@ void HelpTextTest::lines()
     int yields = 0;
     const auto read = readHelpText(write(file), [&yields] { ++yields; });
     QVERIFY(read.has_value());
-    QCOMPARE(*read, text);
+    QCOMPARE(read.value_or(QString()), text);
     QCOMPARE(yields, lines);
 }
 
@@ -93,8 +93,8 @@ void HelpTextTest::wholeMegabyte()
     int yields = 0;
     const auto read = readHelpText(write(file), [&yields] { ++yields; });
     QVERIFY(read.has_value());
-    QCOMPARE(read->size(), expected.size());
-    QVERIFY(*read == QString::fromLatin1(expected));
+    QCOMPARE(read.value_or(QString()).size(), expected.size());
+    QVERIFY(read.value_or(QString()) == QString::fromLatin1(expected));
     QCOMPARE(yields, lines);
 }
 

@@ -90,7 +90,7 @@ int inputs()
 void roundRate(termios2 *tio)
 {
     const char *round = std::getenv("QUORLINE_MODEM_ROUND");
-    const long step = round != nullptr ? std::atol(round) : 0;
+    const long step = round != nullptr ? std::strtol(round, nullptr, 10) : 0;
     if (step <= 0 || (tio->c_cflag & CBAUD) != BOTHER)
         return;
     tio->c_ospeed = speed_t((tio->c_ospeed + step / 2) / step * step);
@@ -117,7 +117,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     const bool lineRequest = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
                              request == TIOCMBIC || request == TIOCSBRK || request == TIOCCBRK;
     if (fail != nullptr && lineRequest) {
-        errno = std::atoi(fail);
+        errno = int(std::strtol(fail, nullptr, 10));
         return -1;
     }
     switch (request) {
