@@ -13,7 +13,7 @@ jobs=${JOBS:-$(nproc)}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DQUORLINE_SANITIZE=ON -DQUORLINE_FUZZ=ON >/dev/null || { echo "configure failed"; exit 2; }
+        -DQUORLINE_SANITIZE=ON -DQUORLINE_FUZZ=ON -DCMAKE_UNITY_BUILD=ON >/dev/null || { echo "configure failed"; exit 2; }
 fi
 targets=$(cd "$root/tests/fuzz" && ls fuzz_*.cpp | sed 's/\.cpp$//')
 # shellcheck disable=SC2086

@@ -25,7 +25,6 @@ constexpr int TrickleMs = 40;
 constexpr int SlackMs = 10;
 // This much text waiting for its frame is a flood: it keeps the frame's usual rhythm.
 constexpr qsizetype FloodBytes = 4096;
-constexpr qint32 Unit = ScreenModel::Unit;
 
 // A scroll bar that repaints only when what it shows changes. At a line's pace its range grows
 // with every frame while its handle stays put for many of them, and the style's gradients are
@@ -236,7 +235,7 @@ qsizetype Screen::stepRight(qsizetype pos) const
 
 qint64 Screen::wrapWidth() const
 {
-    return qint64(std::max(viewport()->width() - 2 * m_margin, 8)) * Unit;
+    return qint64(std::max(viewport()->width() - 2 * m_margin, 8)) * ScreenModel::Unit;
 }
 
 void Screen::relayoutKeepingTop(const std::function<void()> &relayout)
@@ -330,7 +329,7 @@ QRect Screen::caretRect(qsizetype row, qreal x) const
 QRegion Screen::caretChange()
 {
     const qsizetype row = m_model.rowOf(m_cursor);
-    const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / Unit;
+    const qreal x = m_margin + qreal(m_model.xOf(m_cursor)) / ScreenModel::Unit;
     if (row == m_caretRow && x == m_caretX)
         return {};
     QRegion changed(caretRect(m_caretRow, m_caretX));
