@@ -2,13 +2,12 @@
 # clang-tidy (with the repository's .clang-tidy) and cppcheck on Quorline's own sources.
 # Exits non-zero when either reports anything.
 #
-# usage: tools/static_checks.sh [--built] [BUILD_DIR]   (default: build-static, configured if missing)
-#        --built: the tree is built already (as under CTest), so it is not built again here
+# usage: tools/static_checks.sh [BUILD_DIR]   (default: build-static, configured if missing)
+# BUILD_DIR is a tree of the checks' own, one file a compile (no unity build), with the
+# benchmarks; it is configured, not built.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-built=0
-[ "${1:-}" = --built ] && { built=1; shift; }
 build=${1:-$root/build-static}
 jobs=${JOBS:-$(nproc)}
 # clang-tidy 22 (in Debian 12's security archive) no longer runs its checks over the system's
@@ -17,15 +16,17 @@ tidy=${CLANG_TIDY:-clang-tidy-22}
 ours='(base|widgets|app|serial|terminal|filesend|help|tools|bench|tests)'
 
 if [ ! -f "$build/compile_commands.json" ]; then
-    built=0
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON >/dev/null \
-        || { echo "configure failed"; exit 2; }
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON \
+        -DQUORLINE_BENCH=ON -DCMAKE_UNITY_BUILD=OFF >/dev/null || { echo "configure failed"; exit 2; }
 fi
-# The generated moc and resource sources must exist for the checked files to compile.
-if [ "$built" -eq 0 ]; then
-    cmake --build "$build" -j"$jobs" >"$build/static-checks-build.log" 2>&1 \
-        || { echo "build failed, see $build/static-checks-build.log"; exit 2; }
-fi
+# The checked files need moc's generated sources, not a build: each target's moc step is run
+# as the build runs it (its target in the build would first build what the target links).
+# (Qt's resource libraries are left out: nothing checked includes what rcc makes.)
+mapfile -t autogen < <(find "$build" -path '*/CMakeFiles/*_autogen.dir/AutogenInfo.json' -not -path '*_resources_*')
+for info in "${autogen[@]}"; do
+    (cd "$build" && cmake -E cmake_autogen "$info" Debug) >>"$build/static-checks-build.log" 2>&1 \
+        || { echo "moc failed, see $build/static-checks-build.log"; exit 2; }
+done
 
 # Our translation units: in our folders, not generated in a build directory.
 mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" \
