@@ -117,6 +117,8 @@ public:
     int run();
 
 private:
+    enum class PeerStep { Continue, Finish, Fail };
+    PeerStep turn();
     bool openDevice();
     void closeDevice();
     void holdLocks();
@@ -158,6 +160,8 @@ private:
     int m_fileFd = -1;
     std::mt19937 m_random;
     bool m_scriptStarted = false;
+    bool m_done = false; // all was sent, waiting for the program to read it
+    PeerClock::time_point m_doneSince{};
 
     int m_recordFd = -1;
     std::string m_demoLine;

@@ -292,111 +292,122 @@ int PtyPeer::run()
     if (!openDevice())
         return 1;
 
-    PeerClock::time_point doneSince{};
-    bool done = false;
-    const bool stdinOpen = m_opt.stdinEofExits;
-    while (!m_quit) {
-        const auto now = PeerClock::now();
-        if (due.exit && now >= *due.exit)
-            break;
-        if (due.hangup && now >= *due.hangup) {
-            closeDevice();
-            due.hangup.reset();
-            if (m_opt.reopenAfterMs >= 0)
-                due.reopen = after(now, m_opt.reopenAfterMs);
-        }
-        if (due.reopen && now >= *due.reopen) {
-            due.reopen.reset();
-            if (!openDevice())
-                return 1;
-        }
-        if (due.touchLocks && now >= *due.touchLocks) {
-            // A lock file older than QLockFile's stale time would invite others to take it.
-            if (m_qtLock)
-                ::utimensat(AT_FDCWD, m_qtLock->fileName().toLocal8Bit().constData(), nullptr, 0);
-            due.touchLocks = now + LockTouchEvery;
-        }
-        if (m_master >= 0)
-            probeMaster();
-        if (due.scriptStart && now >= *due.scriptStart) {
-            due.scriptStart.reset();
-            m_scriptStarted = true;
-            if (!m_opt.exec.empty() && !startExec())
-                m_execEnded = true;
-        }
-        if (m_scriptStarted)
-            fillPending();
-        if (m_master >= 0) {
-            readMaster(now); // held, or what a paced read had left when the program let go
-            if (m_held)
-                writeMaster(now);
-        }
-        readExec();
-        writeExec();
-
-        due.lookAgain.reset();
-        if (m_opt.exitAfterSend && m_scriptStarted && sendingDone()) {
-            // Closing the master discards what the program has not read yet: wait for it.
-            // The count must stay at zero for a moment; when it cannot be had, wait longer.
-            const long unread = m_held ? slaveUnread() : 0;
-            if (!done || unread > 0)
-                doneSince = now;
-            done = true;
-            if (now - doneSince >= (unread < 0 ? UnknownDrainWait : SettledDrainWait))
-                break;
-            due.lookAgain = now + IdleLook;
-        } else {
-            done = false;
-        }
-
-        // Each descriptor is watched only for what the loop can act on now: one whose events
-        // would all be ignored is left out, because poll() reports a hangup regardless.
-        const bool roomToRead =
-            m_pending.size() - m_pendingPos < PendingLimit && m_toShell.size() < PendingLimit;
-        due.pacedRead.reset();
-        due.pacedWrite.reset();
-        short masterEvents = 0;
-        if (m_master >= 0 && m_held) {
-            if (roomToRead) {
-                if (m_readPacer.allowance(now) > 0)
-                    masterEvents |= POLLIN;
-                else
-                    due.pacedRead = m_readPacer.due();
-            }
-            if (m_pendingPos < m_pending.size()) {
-                if (m_writePacer.allowance(now) > 0)
-                    masterEvents |= POLLOUT;
-                else
-                    due.pacedWrite = m_writePacer.due();
-            }
-        } else if (m_master >= 0) {
-            due.lookAgain = now + IdleLook;
-        }
-        short execEvents = 0;
-        if (m_execMaster >= 0) {
-            if (!m_toShell.empty())
-                execEvents |= POLLOUT;
-            if (m_pending.size() - m_pendingPos < PendingLimit)
-                execEvents |= POLLIN;
-        }
-
-        pollfd fds[5] = {{m_signalFd, POLLIN, 0},
-                         {stdinOpen ? 0 : -1, POLLIN, 0},
-                         {masterEvents ? m_master : -1, masterEvents, 0},
-                         {execEvents ? m_execMaster : -1, execEvents, 0},
-                         {m_opensFd, POLLIN, 0}};
-        if (::poll(fds, 5, due.timeoutMs(now)) < 0 && errno != EINTR)
-            return 1;
-        if (fds[0].revents)
-            handleSignals();
-        if (fds[4].revents)
-            readOpens();
-        if (stdinOpen && fds[1].revents) {
-            char buf[ChunkSize];
-            const ssize_t n = ::read(0, buf, sizeof buf);
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                m_quit = true;
-        }
+    // The loop's work is a function of its own: clang-tidy's check of optional access takes
+    // seconds over a loop that reads this many of them.
+    for (;;) {
+        if (m_quit)
+            return 0;
+        const PeerStep step = turn();
+        if (step != PeerStep::Continue)
+            return step == PeerStep::Fail ? 1 : 0;
     }
-    return 0;
+}
+
+// One turn of the loop: act on what is due, then wait in poll() for what comes next.
+PtyPeer::PeerStep PtyPeer::turn()
+{
+    const auto now = PeerClock::now();
+    PeerDeadlines &due = m_deadlines;
+    const bool stdinOpen = m_opt.stdinEofExits;
+    if (due.exit && now >= *due.exit)
+        return PeerStep::Finish;
+    if (due.hangup && now >= *due.hangup) {
+        closeDevice();
+        due.hangup.reset();
+        if (m_opt.reopenAfterMs >= 0)
+            due.reopen = after(now, m_opt.reopenAfterMs);
+    }
+    if (due.reopen && now >= *due.reopen) {
+        due.reopen.reset();
+        if (!openDevice())
+            return PeerStep::Fail;
+    }
+    if (due.touchLocks && now >= *due.touchLocks) {
+        // A lock file older than QLockFile's stale time would invite others to take it.
+        if (m_qtLock)
+            ::utimensat(AT_FDCWD, m_qtLock->fileName().toLocal8Bit().constData(), nullptr, 0);
+        due.touchLocks = now + LockTouchEvery;
+    }
+    if (m_master >= 0)
+        probeMaster();
+    if (due.scriptStart && now >= *due.scriptStart) {
+        due.scriptStart.reset();
+        m_scriptStarted = true;
+        if (!m_opt.exec.empty() && !startExec())
+            m_execEnded = true;
+    }
+    if (m_scriptStarted)
+        fillPending();
+    if (m_master >= 0) {
+        readMaster(now); // held, or what a paced read had left when the program let go
+        if (m_held)
+            writeMaster(now);
+    }
+    readExec();
+    writeExec();
+
+    due.lookAgain.reset();
+    if (m_opt.exitAfterSend && m_scriptStarted && sendingDone()) {
+        // Closing the master discards what the program has not read yet: wait for it.
+        // The count must stay at zero for a moment; when it cannot be had, wait longer.
+        const long unread = m_held ? slaveUnread() : 0;
+        if (!m_done || unread > 0)
+            m_doneSince = now;
+        m_done = true;
+        if (now - m_doneSince >= (unread < 0 ? UnknownDrainWait : SettledDrainWait))
+            return PeerStep::Finish;
+        due.lookAgain = now + IdleLook;
+    } else {
+        m_done = false;
+    }
+
+    // Each descriptor is watched only for what the loop can act on now: one whose events
+    // would all be ignored is left out, because poll() reports a hangup regardless.
+    const bool roomToRead =
+        m_pending.size() - m_pendingPos < PendingLimit && m_toShell.size() < PendingLimit;
+    due.pacedRead.reset();
+    due.pacedWrite.reset();
+    short masterEvents = 0;
+    if (m_master >= 0 && m_held) {
+        if (roomToRead) {
+            if (m_readPacer.allowance(now) > 0)
+                masterEvents |= POLLIN;
+            else
+                due.pacedRead = m_readPacer.due();
+        }
+        if (m_pendingPos < m_pending.size()) {
+            if (m_writePacer.allowance(now) > 0)
+                masterEvents |= POLLOUT;
+            else
+                due.pacedWrite = m_writePacer.due();
+        }
+    } else if (m_master >= 0) {
+        due.lookAgain = now + IdleLook;
+    }
+    short execEvents = 0;
+    if (m_execMaster >= 0) {
+        if (!m_toShell.empty())
+            execEvents |= POLLOUT;
+        if (m_pending.size() - m_pendingPos < PendingLimit)
+            execEvents |= POLLIN;
+    }
+
+    pollfd fds[5] = {{m_signalFd, POLLIN, 0},
+                     {stdinOpen ? 0 : -1, POLLIN, 0},
+                     {masterEvents ? m_master : -1, masterEvents, 0},
+                     {execEvents ? m_execMaster : -1, execEvents, 0},
+                     {m_opensFd, POLLIN, 0}};
+    if (::poll(fds, 5, due.timeoutMs(now)) < 0 && errno != EINTR)
+        return PeerStep::Fail;
+    if (fds[0].revents)
+        handleSignals();
+    if (fds[4].revents)
+        readOpens();
+    if (stdinOpen && fds[1].revents) {
+        char buf[ChunkSize];
+        const ssize_t n = ::read(0, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            m_quit = true;
+    }
+    return PeerStep::Continue;
 }
