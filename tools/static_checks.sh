@@ -23,10 +23,10 @@ fi
 # as the build runs it (its target in the build would first build what the target links).
 # (Qt's resource libraries are left out: nothing checked includes what rcc makes.)
 mapfile -t autogen < <(find "$build" -path '*/CMakeFiles/*_autogen.dir/AutogenInfo.json' -not -path '*_resources_*')
-for info in "${autogen[@]}"; do
-    (cd "$build" && cmake -E cmake_autogen "$info" Debug) >>"$build/static-checks-build.log" 2>&1 \
-        || { echo "moc failed, see $build/static-checks-build.log"; exit 2; }
-done
+export build
+# shellcheck disable=SC2016
+printf '%s\0' "${autogen[@]}" | xargs -0 -n 1 -P "$jobs" sh -c 'cd "$build" && cmake -E cmake_autogen "$1" Debug' moc \
+    >>"$build/static-checks-build.log" 2>&1 || { echo "moc failed, see $build/static-checks-build.log"; exit 2; }
 
 # Our translation units: in our folders, not generated in a build directory.
 mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" \
