@@ -16,7 +16,7 @@ tidy=${CLANG_TIDY:-clang-tidy-22}
 ours='(base|widgets|app|serial|terminal|filesend|help|tools|bench|tests)'
 
 if [ ! -f "$build/compile_commands.json" ]; then
-    # No precompiled headers: each file is checked with what it includes itself.
+    # No precompiled headers: they would hide an include that a file lacks.
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON \
         -DQUORLINE_BENCH=ON -DCMAKE_UNITY_BUILD=OFF -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON \
         >/dev/null || { echo "configure failed"; exit 2; }
@@ -60,49 +60,18 @@ screen_config="{InheritParentConfig: true, Checks: 'bugprone-narrowing-conversio
 nscreen=$(printf '%s\n' "${files[@]}" | grep -cE "$screen")
 echo "== clang-tidy on ${#files[@]} files, narrowing conversions too in the screen's $nscreen"
 tidy_log="$build/clang-tidy.log"
-# Narrowing counts only in the screen's own folders, not in the headers of others it includes.
-kept='/^[^ ]+:[0-9]+:[0-9]+: (warning|error): / {
-          skip = $0 ~ /\[bugprone-narrowing-conversions/ && $1 !~ /\/(terminal|widgets)\// }
-      !skip'
-# Qt's headers were two thirds of a file's time: the files that share their flags are checked
-# with those headers compiled once, into a prefix of clang's own (tools/tidy_prefixes.py). A file
-# that fails with its prefix is checked again without it, so that what it reports is its own.
-clang=${CLANG:-clang++-22} # clang-tidy's own version: a prefix is read by the clang that made it
-prefixes="$build/tidy-prefixes"
-rm -rf "$prefixes"
-declare -A prefix_of=()
-if command -v "$clang" >/dev/null && command -v python3 >/dev/null; then
-    while IFS=$'\t' read -r file pch; do
-        prefix_of[$file]=$pch
-    done < <(python3 "$root/tools/tidy_prefixes.py" "$root" "$build" "$prefixes" "${files[@]}")
-    export clang
-    # shellcheck disable=SC2016
-    find "$prefixes" -name 'prefix-*.h' -print0 2>/dev/null | xargs -0 -r -n 1 -P "$jobs" bash -c '
-        mapfile -t args <"${1%.h}.args"
-        cd "$build" && "$clang" "${args[@]}" -x c++-header "$1" -o "${1%.h}.pch" ||
-            echo "prefix $1 failed: its files are checked without it"' prefix >"$prefixes.log" 2>&1
-fi
-items=()
-for f in "${files[@]}"; do
-    items+=("$f|${prefix_of[$f]:-}")
-done
-export build screen screen_config tidy kept
+export build screen screen_config tidy
 # shellcheck disable=SC2016
-printf '%s\0' "${items[@]}" | xargs -0 -n 1 -P "$jobs" bash -c '
-    file=${1%%|*} pch=${1#*|}
-    args=(-p "$build" --quiet)
-    [[ $file =~ $screen ]] && args+=(--config="$screen_config")
-    if [ -n "$pch" ] && [ -f "$pch" ]; then
-        out=$(mktemp)
-        "$tidy" "${args[@]}" --extra-arg=-include-pch --extra-arg="$pch" "$file" >"$out" 2>&1
-        rc=$?
-        if [ $rc -le 1 ] && ! awk "$kept" "$out" | grep -qE "(warning|error):"; then
-            cat "$out" && rm -f "$out" && exit 0
-        fi
-        rm -f "$out"
-    fi
-    "$tidy" "${args[@]}" "$file"' tidy >"$tidy_log" 2>&1
-awk "$kept" "$tidy_log" >"$tidy_log.kept"
+printf '%s\0' "${files[@]}" | xargs -0 -n 1 -P "$jobs" bash -c '
+    if [[ $1 =~ $screen ]]; then
+        "$tidy" -p "$build" --quiet --config="$screen_config" "$1"
+    else
+        "$tidy" -p "$build" --quiet "$1"
+    fi' tidy >"$tidy_log" 2>&1
+# Narrowing counts only in the screen's own folders, not in the headers of others it includes.
+awk '/^[^ ]+:[0-9]+:[0-9]+: (warning|error): / {
+         skip = $0 ~ /\[bugprone-narrowing-conversions/ && $1 !~ /\/(terminal|widgets)\// }
+     !skip' "$tidy_log" >"$tidy_log.kept"
 if grep -qE '(warning|error):' "$tidy_log.kept"; then
     grep -E -A3 '(warning|error):' "$tidy_log.kept" | grep -v '^[0-9]* warnings\? generated'
     status=1
